@@ -1,0 +1,15 @@
+#include "ErrorReport.h"
+
+#include <utility>
+
+ErrorReport::ErrorReport(std::int32_t number, QString description)
+    : m_number(number)
+    , m_description(std::move(description))
+    , m_what(QString(QString::number(number) + u": " + m_description).toUtf8())
+{
+}
+
+const char *ErrorReport::what() const noexcept
+{
+    return m_what.constData();
+}
