@@ -1,0 +1,112 @@
+#include "Form1.h"
+
+#include "CommandButton.h"
+#include "ErrorTrap.h"
+#include "Form1Description.h"
+#include "Host.h"
+#include "IntervalTimer.h"
+#include "SerialControl.h"
+#include "TextBox.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// "Error on <port label>", a line break, then the failure's number and
+// description: the form of every port failure the program reports itself.
+QString portErrorMessage(const QString &portLabel, const ErrorReport &failure)
+{
+    return u"Error on "_s + portLabel + u"\r\n"_s + QString::number(failure.Number()) + u": "_s
+        + failure.Description();
+}
+
+QString portLabelOf(std::int16_t port)
+{
+    return u"Comm port "_s + QString::number(port);
+}
+
+} // namespace
+
+Form1::Form1(Host &host, std::unique_ptr<SerialControl> comm1)
+    : m_host(host)
+    , m_window(form1Description())
+    , m_comm1(std::move(comm1))
+    , Text1(m_window.textBox(u"Text1"_s))
+    , Command1(m_window.commandButton(u"Command1"_s))
+    , Command2(m_window.commandButton(u"Command2"_s))
+    , Timer1(m_window.timer(u"Timer1"_s))
+    , Comm1(*m_comm1)
+{
+    m_host.connect(&Command1, &CommandButton::Click, [this] { Command1_Click(); });
+    m_host.connect(&Command2, &CommandButton::Click, [this] { Command2_Click(); });
+    m_host.connect(&Comm1, &SerialControl::OnComm, [this] { Comm1_OnComm(); });
+    m_host.connect(&Timer1, &IntervalTimer::Timer, [this] { Timer1_Timer(); });
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load()
+{
+    QString portLabel;
+
+    const ErrorTrap trap([&portLabel, this](const ErrorReport &failure) {
+        m_host.messageBox(portErrorMessage(portLabel, failure));
+    });
+
+    trap.run([this] { Comm1.setDTREnable(false); });
+    trap.run([this] { Comm1.setSettings(u"9600,n,8,1"_s); });
+    trap.run([this] { Comm1.setCommPort(1); });
+    trap.run([this] { Comm1.setRThreshold(1); });
+    trap.run([&portLabel, this] { portLabel = portLabelOf(Comm1.CommPort()); });
+
+    // A failed read of PortOpen resumes with the close, untested.
+    bool portOpen = true;
+    trap.run([&portOpen, this] { portOpen = Comm1.PortOpen(); });
+    if (portOpen)
+        trap.run([this] { Comm1.setPortOpen(false); });
+}
+
+void Form1::Command1_Click()
+{
+    if (Comm1.PortOpen()) {
+        Command1.setCaption(u"Open"_s);
+        Comm1.setPortOpen(false);
+        return;
+    }
+
+    Command1.setCaption(u"Close"_s);
+    try {
+        Comm1.setPortOpen(true);
+    } catch (const ErrorReport &failure) {
+        // A port that cannot be opened (absent, in use) is reported and the
+        // program goes on: ending it would throw away all the text received.
+        m_host.messageBox(portErrorMessage(portLabelOf(Comm1.CommPort()), failure));
+        Command1.setCaption(u"Open"_s);
+        return;
+    }
+    Text1.setText(Text1.Text() + u"\r\n"_s);
+}
+
+void Form1::Command2_Click()
+{
+    m_host.endProgram();
+}
+
+void Form1::Comm1_OnComm()
+{
+    appendInput();
+}
+
+void Form1::Timer1_Timer()
+{
+    if (Comm1.PortOpen())
+        appendInput();
+}
+
+void Form1::appendInput()
+{
+    // Named steps, not one expression: the text is read before the input.
+    const QString text = Text1.Text();
+    const QString input = Comm1.Input();
+    Text1.setText(text + input);
+}

@@ -1,1 +1,19 @@
-int main() { return 0; }
+#include "Form1.h"
+#include "Host.h"
+#include "SerialPortControl.h"
+
+#include <QtWidgets/QApplication>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(u"linewatch"_s);
+
+    Host host(u"linewatch"_s);
+    Form1 form(host, std::make_unique<SerialPortControl>());
+    return host.run(form.window(), [&form] { form.Form_Load(); });
+}

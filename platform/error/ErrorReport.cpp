@@ -2,10 +2,12 @@
 
 #include <utility>
 
+using namespace Qt::StringLiterals;
+
 ErrorReport::ErrorReport(std::int32_t number, QString description)
     : m_number(number)
     , m_description(std::move(description))
-    , m_what(QString(QString::number(number) + u": " + m_description).toUtf8())
+    , m_what((QString::number(number) + u": "_s + m_description).toUtf8())
 {
 }
 

@@ -19,7 +19,19 @@
 //
 // When the line goes away under it (adapter unplugged, the other side of a
 // pseudo-terminal closed) it delivers what it had received, stops watching
-// the dead line and stays "open" until PortOpen is set False.
+// the dead line and stays "open" until PortOpen is set False. OnComm is then
+// raised once, whatever RThreshold says, so the user learns of it; Settings
+// and DTREnable set meanwhile are only stored, for the next open.
+//
+// Received input is never dropped by closing: characters not yet read stay
+// for Input after PortOpen is set False (or the line is lost), and an OnComm
+// already pending when the port closes is still delivered while they wait.
+// Opening again adds to them.
+//
+// Settings are checked against what the device actually runs: a setting the
+// driver quietly ignores (a pseudo-terminal keeps 8 data bits and no parity;
+// no Unix terminal has 1.5 stop bits) fails with ConfigurationFailed rather
+// than running the line differently from what was asked.
 class SerialPortControl final : public SerialControl
 {
     Q_OBJECT

@@ -1,0 +1,123 @@
+#include "Host.h"
+
+#include "Window.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QScopeGuard>
+#include <QtCore/QThread>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QMessageBox>
+
+#include <new>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// Raised for a failure that is not a control's own (memory exhausted, a
+// library's exception): reported like any other, not left to terminate().
+constexpr std::int32_t InternalFailure = 1099;
+} // namespace
+
+Host::Host(QString applicationTitle, QObject *parent)
+    : QObject(parent)
+    , m_applicationTitle(std::move(applicationTitle))
+{
+}
+
+Host::~Host() = default;
+
+int Host::run(Window &window, const std::function<void()> &load)
+{
+    QObject::connect(&window, &Window::Closed, this, [this] { endProgram(0); });
+    invoke(load);
+    if (m_ended)
+        return m_exitStatus;
+    window.show();
+    const int status = QCoreApplication::exec();
+    return m_ended ? m_exitStatus : status;
+}
+
+void Host::invoke(const std::function<void()> &handler)
+{
+    if (m_ended)
+        return;
+    runHandler(handler);
+    while (!m_ended && !m_heldBack.empty() && m_running == 0) {
+        Handler *next = m_heldBack.front();
+        m_heldBack.erase(m_heldBack.begin());
+        next->heldBack = false;
+        runHandler(next->run);
+    }
+}
+
+void Host::dispatch(Handler &handler)
+{
+    if (m_ended)
+        return;
+    if (m_running > 0) {
+        if (!handler.heldBack) {
+            handler.heldBack = true;
+            m_heldBack.push_back(&handler);
+        }
+        return;
+    }
+    invoke(handler.run);
+}
+
+void Host::runHandler(const std::function<void()> &handler)
+{
+    ++m_running;
+    // The default report's own box runs inside this count too, so events
+    // arriving while it is up are held back and then dropped with the program.
+    const auto done = qScopeGuard([this] { --m_running; });
+    try {
+        handler();
+    } catch (const ErrorReport &failure) {
+        defaultReport(failure);
+    } catch (const std::bad_alloc &) {
+        defaultReport(ErrorReport(InternalFailure, u"Out of memory"_s));
+    } catch (const std::exception &failure) {
+        defaultReport(ErrorReport(InternalFailure, QString::fromLocal8Bit(failure.what())));
+    }
+}
+
+void Host::defaultReport(const ErrorReport &failure)
+{
+    showMessageBox(defaultReportText(failure));
+    endProgram(1);
+}
+
+QString Host::defaultReportText(const ErrorReport &failure)
+{
+    return u"Error "_s + QString::number(failure.Number()) + u"\r\n"_s + failure.Description();
+}
+
+void Host::messageBox(const QString &text)
+{
+    showMessageBox(text);
+}
+
+void Host::showMessageBox(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, m_applicationTitle, QString(text).replace(u"\r\n"_s, u"\n"_s),
+                    QMessageBox::Ok, QApplication::activeWindow());
+    // Descriptions can hold a device name or anything a driver reports:
+    // never let them be read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void Host::endProgram(int status)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_exitStatus = status;
+    m_heldBack.clear();
+    // Leaves every running event loop, the modal ones included. With none
+    // running (the program ended in Load), run() returns by itself; exit()
+    // would instead make the next event loop return at once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(status);
+}

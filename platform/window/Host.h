@@ -1,0 +1,87 @@
+#pragma once
+
+#include "ErrorReport.h"
+
+#include <QtCore/QObject>
+#include <QtCore/QString>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+class Window;
+
+// The window host: starts a window, delivers control events to their
+// handlers, shows message boxes and ends the program.
+//
+// Every handler runs through one dispatch point, one at a time. An event that
+// arrives while a handler is still running (a modal message box runs a nested
+// event loop) is held back until that handler returns; held-back events are
+// coalesced per handler, so a busy line cannot pile them up. A failure that
+// no handler traps ends there, as the default report: a message box with its
+// number and description, then the end of the program with a non-zero
+// status. Nothing thrown by a handler goes past this point into Qt.
+//
+// Once the program has ended no further handler runs.
+class Host : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Host(QString applicationTitle, QObject *parent = nullptr);
+    ~Host() override;
+
+    // Wires a control's event to its handler through the dispatch point.
+    template<typename Sender, typename Signal>
+    void connect(const Sender *sender, Signal signal, std::function<void()> handler)
+    {
+        Handler &wired = m_handlers.emplace_back(Handler{std::move(handler)});
+        QObject::connect(sender, signal, this, [this, &wired] { dispatch(wired); });
+    }
+
+    // Runs the window: raises Load through the dispatch point, then, unless
+    // that ended the program, shows the window and runs the event loop until
+    // the program ends. Closing the window ends the program with status 0.
+    // Returns the exit status.
+    int run(Window &window, const std::function<void()> &load);
+
+    // Runs one handler through the dispatch point now (the Load event, and
+    // tests that call a handler the way the host would).
+    void invoke(const std::function<void()> &handler);
+
+    // Modal, one text, a single OK button, no icon, the application's title.
+    // Returns when the user presses OK.
+    void messageBox(const QString &text);
+
+    // Ends the program at once with the given status; no further handler runs.
+    void endProgram(int status = 0);
+
+    bool ended() const { return m_ended; }
+    int exitStatus() const { return m_exitStatus; }
+    const QString &applicationTitle() const { return m_applicationTitle; }
+
+    // The text of the default report for a failure.
+    static QString defaultReportText(const ErrorReport &failure);
+
+protected:
+    // Where a message box is shown; tests record the text instead.
+    virtual void showMessageBox(const QString &text);
+
+private:
+    struct Handler
+    {
+        std::function<void()> run;
+        bool heldBack = false;
+    };
+
+    void dispatch(Handler &handler);
+    void runHandler(const std::function<void()> &handler);
+    void defaultReport(const ErrorReport &failure);
+
+    QString m_applicationTitle;
+    std::deque<Handler> m_handlers; // a deque: connections hold references into it
+    std::vector<Handler *> m_heldBack;
+    int m_running = 0;
+    bool m_ended = false;
+    int m_exitStatus = 0;
+};

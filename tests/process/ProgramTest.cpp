@@ -1,0 +1,136 @@
+// The built program as a user meets it: a real X server (Xvfb), a pseudo-
+// terminal standing in for port 1 in a private mount namespace, clicks from
+// xdotool, the text read back through the clipboard.
+#include "PseudoTerminal.h"
+#include "Wait.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QPoint>
+#include <QtCore/QProcess>
+#include <QtCore/QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Command1 and Command2 centres, in the window's own pixels.
+constexpr QPoint openButton{60 + 26, 160 + 14};
+constexpr QPoint quitButton{120 + 26, 160 + 14};
+constexpr QPoint textBox{12 + 100, 16 + 60};
+
+class ProgramTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "a private mount namespace for port 1 needs root";
+        for (const QString &tool : {u"Xvfb"_s, u"xdotool"_s, u"xclip"_s, u"unshare"_s}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                GTEST_SKIP() << qPrintable(tool) << " is not installed";
+        }
+
+        m_xvfb.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s,
+                                 u"-nolisten"_s, u"tcp"_s});
+        ASSERT_TRUE(waitUntil([this] {
+            m_xvfbOutput += m_xvfb.readAllStandardOutput();
+            return m_xvfbOutput.contains('\n');
+        }, 15000)) << "Xvfb did not start";
+        m_display = u":"_s + QString::fromLatin1(m_xvfbOutput.trimmed());
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.insert(u"DISPLAY"_s, m_display);
+        m_environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+    }
+
+    void TearDown() override
+    {
+        m_program.kill();
+        m_program.waitForFinished();
+        m_xvfb.terminate();
+        m_xvfb.waitForFinished();
+    }
+
+    void startProgram()
+    {
+        m_program.setProcessEnvironment(m_environment);
+        m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_program.start(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s,
+                                       u"mount --bind \"$0\" /dev/ttyS0 && exec \"$1\""_s,
+                                       m_line.slavePath(), QStringLiteral(LINEWATCH_PROGRAM)});
+        ASSERT_TRUE(m_program.waitForStarted());
+        m_window = xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--name"_s, u"^Form1$"_s}).trimmed();
+        ASSERT_FALSE(m_window.isEmpty()) << "the window did not appear";
+    }
+
+    QByteArray run(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.setProcessEnvironment(m_environment);
+        process.start(program, arguments);
+        process.waitForFinished(15000);
+        return process.readAllStandardOutput();
+    }
+
+    QByteArray xdotool(const QStringList &arguments) { return run(u"xdotool"_s, arguments); }
+
+    void clickAt(QPoint point)
+    {
+        xdotool({u"mousemove"_s, u"--window"_s, QString::fromLatin1(m_window), QString::number(point.x()),
+                 QString::number(point.y()), u"click"_s, u"1"_s});
+    }
+
+    // The program holds the line open when one of its descriptors is the port.
+    bool programHoldsTheLine()
+    {
+        const QDir descriptors(u"/proc/"_s + QString::number(m_program.processId()) + u"/fd"_s);
+        for (const QFileInfo &descriptor : descriptors.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+            const QString target = descriptor.symLinkTarget();
+            if (target == u"/dev/ttyS0"_s || target == m_line.slavePath())
+                return true;
+        }
+        return false;
+    }
+
+    QByteArray textShown()
+    {
+        clickAt(textBox);
+        xdotool({u"key"_s, u"--window"_s, QString::fromLatin1(m_window), u"ctrl+a"_s, u"ctrl+c"_s});
+        return run(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s});
+    }
+
+    PseudoTerminal m_line;
+    QProcess m_xvfb;
+    QByteArray m_xvfbOutput;
+    QString m_display;
+    QProcessEnvironment m_environment;
+    QProcess m_program;
+    QByteArray m_window;
+};
+
+TEST_F(ProgramTest, OpenReceiveQuitShowsEveryCharacterAndExitsZero)
+{
+    startProgram();
+    EXPECT_FALSE(programHoldsTheLine()) << "the port must stay closed until Open";
+
+    clickAt(openButton);
+    ASSERT_TRUE(waitUntil([this] { return programHoldsTheLine(); })) << "Open did not open port 1";
+
+    m_line.write("hello 123\r\nworld <b>x</b>\t~");
+    const QByteArray expected = "Text1\r\nhello 123\r\nworld <b>x</b>\t~";
+    QByteArray shown;
+    EXPECT_TRUE(waitUntil([&] { return (shown = textShown()) == expected; }, 10000))
+        << "shown: " << shown.toStdString();
+
+    clickAt(quitButton);
+    ASSERT_TRUE(m_program.waitForFinished(10000)) << "Quit did not end the program";
+    EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_program.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo::exists(u"/var/lock/LCK..ttyS0"_s)) << "the port's lock outlived the program";
+}
+
+} // namespace

@@ -1,0 +1,563 @@
+#include "SerialPortControl.h"
+
+#include "ErrorReport.h"
+#include "PseudoTerminal.h"
+
+#include <QtCore/QFile>
+#include <QtCore/QTemporaryFile>
+#include <QtCore/QThread>
+#include <QtTest/QSignalSpy>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int Patience = 5000; // ms; generous, only reached when something is wrong
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The report a call throws, or a failure if it returned normally.
+ErrorReport reportFrom(const std::function<void()> &call)
+{
+    try {
+        call();
+        ADD_FAILURE() << "no ErrorReport was thrown";
+    } catch (const ErrorReport &report) {
+        return report;
+    }
+    return ErrorReport(0, QString());
+}
+
+QByteArray readLockFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A lock file written the way other serial tools write one, removed when the
+// test ends however it ends.
+class ForeignLockFile
+{
+public:
+    ForeignLockFile(QString path, const QByteArray &content)
+        : m_path(std::move(path))
+    {
+        QFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+            ADD_FAILURE() << "cannot write " << m_path.toStdString();
+    }
+    ~ForeignLockFile() { QFile::remove(m_path); }
+    ForeignLockFile(const ForeignLockFile &) = delete;
+    ForeignLockFile &operator=(const ForeignLockFile &) = delete;
+
+private:
+    QString m_path;
+};
+
+QByteArray lockdevContent(pid_t pid)
+{
+    return QByteArray::number(pid).rightJustified(10, ' ') + '\n';
+}
+
+// A PID that no process has: a child that has exited and been reaped.
+pid_t deadPid()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return child;
+}
+
+double processCpuSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// A second descriptor on a device, as another program would hold it.
+class Descriptor
+{
+public:
+    explicit Descriptor(const QString &path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK))
+        , m_openError(m_fd < 0 ? errno : 0)
+    {
+    }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int fd() const { return m_fd; }
+    int openError() const { return m_openError; }
+
+private:
+    int m_fd = -1;
+    int m_openError = 0;
+};
+
+class SerialPortControlTest : public ::testing::Test
+{
+protected:
+    // Collects what Input returns until `expected` bytes came or time ran out.
+    QString receive(qsizetype expected)
+    {
+        QString received;
+        (void)QTest::qWaitFor([&] {
+            received += control->Input();
+            return received.size() >= expected;
+        }, Patience);
+        return received;
+    }
+
+    std::unique_ptr<PseudoTerminal> line = std::make_unique<PseudoTerminal>();
+    QString device = line->slavePath();
+    std::unique_ptr<SerialPortControl> control = std::make_unique<SerialPortControl>(
+        [this](std::int16_t port) { return port == 1 ? device : u"/dev/linewatch-no-such-port"_s; });
+};
+
+} // namespace
+
+TEST_F(SerialPortControlTest, StartsClosedWithDocumentedDefaults)
+{
+    EXPECT_EQ(control->CommPort(), 1);
+    EXPECT_FALSE(control->DTREnable());
+    EXPECT_EQ(control->Settings(), u"9600,n,8,1"_s);
+    EXPECT_EQ(control->RThreshold(), 0);
+    EXPECT_FALSE(control->PortOpen());
+    EXPECT_EQ(control->Input(), QString());
+    EXPECT_EQ(SerialPortControl::defaultDevice(1), u"/dev/ttyS0"_s);
+    EXPECT_EQ(SerialPortControl::defaultDevice(255), u"/dev/ttyS254"_s);
+}
+
+// A Linux pseudo-terminal always runs 8 data bits without parity (the driver
+// resets CSIZE and PARENB on every tcsetattr); only the baud rate and the
+// stop bits can be seen changing on it. The other fields are covered by the
+// refusals below: the control must notice that the line did not take them.
+TEST_F(SerialPortControlTest, SettingsApplyAtOpenAndWhileOpen)
+{
+    control->setSettings(u"19200,N,8,2"_s);
+    control->setPortOpen(true);
+    termios atOpen = line->attributes();
+    EXPECT_EQ(cfgetispeed(&atOpen), B19200);
+    EXPECT_EQ(atOpen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(atOpen.c_cflag & PARENB);
+    EXPECT_TRUE(atOpen.c_cflag & CSTOPB);
+
+    control->setSettings(u"4800,n,8,1"_s);
+    termios whileOpen = line->attributes();
+    EXPECT_EQ(cfgetispeed(&whileOpen), B4800);
+    EXPECT_FALSE(whileOpen.c_cflag & CSTOPB);
+    EXPECT_EQ(control->Settings(), u"4800,n,8,1"_s);
+
+    // The line is raw: no byte is translated, dropped or echoed.
+    EXPECT_FALSE(whileOpen.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
+    EXPECT_FALSE(whileOpen.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON));
+}
+
+TEST_F(SerialPortControlTest, RefusedSettingsWhileOpenKeepTheLineAndTheProperty)
+{
+    control->setSettings(u"19200,n,8,2"_s);
+    control->setPortOpen(true);
+    const termios before = line->attributes();
+
+    const ErrorReport malformed = reportFrom([&] { control->setSettings(u"9600,x,8,1"_s); });
+    EXPECT_EQ(malformed.Number(), ErrorNumber::InvalidPropertyValue);
+
+    for (const QString &refusedText : {u"9600,n,8,1.5"_s, u"9600,e,8,1"_s, u"9600,o,8,1"_s,
+                                       u"9600,m,8,1"_s, u"9600,s,8,1"_s, u"9600,n,7,1"_s}) {
+        const ErrorReport refused = reportFrom([&] { control->setSettings(refusedText); });
+        EXPECT_EQ(refused.Number(), ErrorNumber::ConfigurationFailed) << refusedText.toStdString();
+        EXPECT_TRUE(refused.Description().startsWith(device + u": "_s))
+            << refused.Description().toStdString();
+        EXPECT_EQ(control->Settings(), u"19200,n,8,2"_s);
+        const termios after = line->attributes();
+        EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before)) << refusedText.toStdString();
+        EXPECT_EQ(after.c_cflag, before.c_cflag) << refusedText.toStdString();
+    }
+    EXPECT_TRUE(control->PortOpen());
+    line->write("fine");
+    EXPECT_EQ(receive(4), u"fine"_s);
+}
+
+TEST_F(SerialPortControlTest, RefusedSettingsFailTheOpenAndLeaveThePortClosed)
+{
+    for (const QString &refusedText : {u"9600,n,8,1.5"_s, u"19200,e,7,2"_s}) {
+        control->setSettings(refusedText); // well formed, so stored while closed
+        const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+        EXPECT_EQ(report.Number(), ErrorNumber::ConfigurationFailed);
+        EXPECT_TRUE(report.Description().startsWith(device + u": "_s))
+            << report.Description().toStdString();
+        EXPECT_FALSE(control->PortOpen());
+        EXPECT_FALSE(QFile::exists(line->lockFilePath()));
+    }
+
+    control->setSettings(u"9600,n,8,2"_s);
+    control->setPortOpen(true);
+    EXPECT_TRUE(control->PortOpen());
+}
+
+TEST_F(SerialPortControlTest, AllByteValuesArriveUnchangedInOrder)
+{
+    control->setPortOpen(true);
+    QByteArray sent;
+    for (int round = 0; round < 3; ++round) {
+        QByteArray burst;
+        for (int value = 0; value < 256; ++value)
+            burst.append(static_cast<char>(round % 2 == 0 ? value : 255 - value));
+        for (qsizetype at = 0; at < burst.size(); at += 100) {
+            line->write(burst.mid(at, 100));
+            sent += burst.mid(at, 100);
+            QTest::qWait(1);
+        }
+    }
+
+    const QString received = receive(sent.size());
+    ASSERT_EQ(received.size(), sent.size());
+    for (qsizetype i = 0; i < sent.size(); ++i) {
+        ASSERT_EQ(received.at(i).unicode(), static_cast<unsigned char>(sent.at(i)))
+            << "at " << i;
+    }
+    EXPECT_EQ(control->Input(), QString());
+}
+
+TEST_F(SerialPortControlTest, OnCommOnlyWhenThresholdReachedAndNeverInsideAPropertyCall)
+{
+    QSignalSpy onComm(control.get(), &SerialControl::OnComm);
+    control->setRThreshold(3);
+    control->setPortOpen(true);
+
+    line->write("ab");
+    QTest::qWait(200);
+    EXPECT_EQ(onComm.count(), 0);
+
+    line->write("c");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 1; }, Patience));
+    EXPECT_EQ(control->Input(), u"abc"_s);
+
+    // Lowering the threshold under waiting input raises OnComm, from the
+    // event loop rather than from the set itself.
+    line->write("d");
+    QTest::qWait(200);
+    EXPECT_EQ(onComm.count(), 1);
+    control->setRThreshold(1);
+    EXPECT_EQ(onComm.count(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 2; }, Patience));
+    EXPECT_EQ(control->Input(), u"d"_s);
+
+    control->setRThreshold(0);
+    line->write("e");
+    EXPECT_EQ(receive(1), u"e"_s);
+    QTest::qWait(100);
+    EXPECT_EQ(onComm.count(), 2);
+}
+
+TEST_F(SerialPortControlTest, OnCommIsCoalescedWhileTheEventLoopIsBusy)
+{
+    control->setRThreshold(1);
+    control->setPortOpen(true);
+    int calls = 0;
+    QObject::connect(control.get(), &SerialControl::OnComm, control.get(), [&] {
+        if (++calls != 1)
+            return;
+        // A slow slot: several bursts arrive before it returns.
+        for (int burst = 0; burst < 3; ++burst) {
+            line->write("0123456789");
+            QThread::msleep(30);
+        }
+        ASSERT_TRUE(line->waitUntilPending(30));
+    });
+
+    line->write("first");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 2; }, Patience));
+    QTest::qWait(300);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(control->Input(), u"first012345678901234567890123456789"_s);
+
+    // Bursts written while the loop is not running at all: one emission.
+    for (int burst = 0; burst < 5; ++burst)
+        line->write("xyz");
+    ASSERT_TRUE(line->waitUntilPending(15));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 3; }, Patience));
+    QTest::qWait(300);
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(control->Input(), u"xyzxyzxyzxyzxyz"_s);
+
+    // Every set that finds enough input waiting would raise OnComm; with one
+    // already pending they add nothing.
+    control->setRThreshold(5);
+    line->write("pqr");
+    ASSERT_TRUE(line->waitUntilPending(3));
+    QTest::qWait(200);
+    EXPECT_EQ(calls, 3);
+    control->setRThreshold(1);
+    control->setRThreshold(2);
+    control->setRThreshold(3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 4; }, Patience));
+    QTest::qWait(200);
+    EXPECT_EQ(calls, 4);
+    EXPECT_EQ(control->Input(), u"pqr"_s);
+}
+
+TEST_F(SerialPortControlTest, PendingOnCommAndUnreadInputSurviveClose)
+{
+    QSignalSpy onComm(control.get(), &SerialControl::OnComm);
+    control->setRThreshold(3);
+    control->setPortOpen(true);
+    line->write("abc");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 1; }, Patience));
+
+    control->setRThreshold(2); // posts an emission: three characters still wait
+    control->setPortOpen(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 2; }, Patience));
+    EXPECT_FALSE(control->PortOpen());
+    EXPECT_EQ(control->Input(), u"abc"_s);
+    EXPECT_EQ(control->Input(), QString());
+}
+
+TEST_F(SerialPortControlTest, BadPropertySetsRaiseTheirNumberAndChangeNothing)
+{
+    for (const std::int16_t port : {std::int16_t(0), std::int16_t(256), std::int16_t(-1)}) {
+        const ErrorReport report = reportFrom([&] { control->setCommPort(port); });
+        EXPECT_EQ(report.Number(), ErrorNumber::InvalidPortNumber) << port;
+        EXPECT_TRUE(report.Description().contains(QString::number(port)));
+        EXPECT_EQ(control->CommPort(), 1);
+    }
+    control->setCommPort(255);
+    EXPECT_EQ(control->CommPort(), 255);
+    control->setCommPort(1);
+
+    EXPECT_EQ(reportFrom([&] { control->setRThreshold(-1); }).Number(),
+              ErrorNumber::InvalidPropertyValue);
+    EXPECT_EQ(control->RThreshold(), 0);
+    EXPECT_EQ(reportFrom([&] { control->setSettings(u"9600,n,8"_s); }).Number(),
+              ErrorNumber::InvalidPropertyValue);
+    EXPECT_EQ(control->Settings(), u"9600,n,8,1"_s);
+
+    control->setPortOpen(false); // closing a closed port is no error
+    EXPECT_FALSE(control->PortOpen());
+
+    control->setPortOpen(true);
+    EXPECT_EQ(reportFrom([&] { control->setPortOpen(true); }).Number(),
+              ErrorNumber::PortAlreadyOpen);
+    const ErrorReport change = reportFrom([&] { control->setCommPort(2); });
+    EXPECT_EQ(change.Number(), ErrorNumber::PortChangeWhileOpen);
+    EXPECT_EQ(control->CommPort(), 1);
+    EXPECT_EQ(reportFrom([&] { control->setCommPort(0); }).Number(),
+              ErrorNumber::InvalidPortNumber);
+
+    // The failed sets left the open port working.
+    EXPECT_TRUE(control->PortOpen());
+    line->write("still here");
+    EXPECT_EQ(receive(10), u"still here"_s);
+}
+
+TEST_F(SerialPortControlTest, RaisingDtrOnALineWithoutModemSignalsIsNoError)
+{
+    control->setPortOpen(true);
+    control->setDTREnable(true);
+    EXPECT_TRUE(control->DTREnable());
+    control->setPortOpen(false);
+
+    control->setPortOpen(true); // opens with DTR wanted on
+    line->write("ok");
+    EXPECT_EQ(receive(2), u"ok"_s);
+    control->setDTREnable(false);
+    line->write("!");
+    EXPECT_EQ(receive(1), u"!"_s);
+    EXPECT_TRUE(control->PortOpen());
+}
+
+TEST_F(SerialPortControlTest, OpenFailuresNameTheDeviceAndTheReason)
+{
+    device = u"/dev/linewatch-absent"_s;
+    const ErrorReport absent = reportFrom([&] { control->setPortOpen(true); });
+    EXPECT_EQ(absent.Number(), ErrorNumber::DeviceAbsent);
+    EXPECT_EQ(absent.Description(), device + u": "_s + reason(ENOENT));
+
+    QTemporaryFile regular;
+    ASSERT_TRUE(regular.open());
+    device = regular.fileName();
+    const ErrorReport notTty = reportFrom([&] { control->setPortOpen(true); });
+    EXPECT_EQ(notTty.Number(), ErrorNumber::NotATerminal);
+    EXPECT_EQ(notTty.Description(), device + u": "_s + reason(ENOTTY));
+
+    device = u"/dev/null"_s;
+    const ErrorReport null = reportFrom([&] { control->setPortOpen(true); });
+    EXPECT_EQ(null.Number(), ErrorNumber::NotATerminal);
+    EXPECT_EQ(null.Description(), device + u": "_s + reason(ENOTTY));
+
+    EXPECT_FALSE(control->PortOpen());
+}
+
+TEST_F(SerialPortControlTest, OpenWithoutPermissionIsRefused)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may open any device; permission cannot be refused";
+    ASSERT_EQ(::chmod(QFile::encodeName(device).constData(), 0), 0);
+    const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+    EXPECT_EQ(report.Number(), ErrorNumber::PermissionDenied);
+    EXPECT_EQ(report.Description(), device + u": "_s + reason(EACCES));
+}
+
+TEST_F(SerialPortControlTest, LiveLockFileMeansInUseAndIsLeftAlone)
+{
+    for (const pid_t owner : {::getpid(), pid_t(1)}) {
+        const QByteArray content = lockdevContent(owner);
+        const ForeignLockFile lock(line->lockFilePath(), content);
+        const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+        EXPECT_EQ(report.Number(), ErrorNumber::DeviceInUse);
+        EXPECT_TRUE(report.Description().startsWith(device + u": "_s));
+        EXPECT_TRUE(report.Description().contains(u"process %1"_s.arg(owner)))
+            << report.Description().toStdString();
+        EXPECT_FALSE(control->PortOpen());
+        EXPECT_EQ(readLockFile(line->lockFilePath()), content);
+    }
+}
+
+TEST_F(SerialPortControlTest, StaleLockFileDoesNotBlockThePort)
+{
+    for (const QByteArray &content : {lockdevContent(deadPid()), QByteArray("not a pid\n")}) {
+        const ForeignLockFile lock(line->lockFilePath(), content);
+        control->setPortOpen(true);
+        EXPECT_TRUE(control->PortOpen());
+        EXPECT_EQ(readLockFile(line->lockFilePath()).split('\n').value(0).trimmed(),
+                  QByteArray::number(::getpid()));
+        control->setPortOpen(false);
+    }
+}
+
+TEST_F(SerialPortControlTest, DeviceLockedByAnotherDescriptorIsInUse)
+{
+    const Descriptor other(device);
+    ASSERT_GE(other.fd(), 0);
+    ASSERT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
+
+    const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+    EXPECT_EQ(report.Number(), ErrorNumber::DeviceInUse);
+    EXPECT_TRUE(report.Description().startsWith(device + u": "_s + reason(EBUSY)))
+        << report.Description().toStdString();
+    EXPECT_FALSE(control->PortOpen());
+    EXPECT_FALSE(QFile::exists(line->lockFilePath()));
+
+    ::flock(other.fd(), LOCK_UN);
+    control->setPortOpen(true);
+    EXPECT_TRUE(control->PortOpen());
+}
+
+TEST_F(SerialPortControlTest, BothLocksAreHeldWhileOpenAndReleasedOnCloseAndDestruction)
+{
+    control->setPortOpen(true);
+    EXPECT_EQ(readLockFile(line->lockFilePath()).split('\n').value(0).trimmed(),
+              QByteArray::number(::getpid()));
+    {
+        // Without root the exclusive-open mode QSerialPort sets refuses the
+        // second open outright; root gets past it and meets the flock.
+        const Descriptor other(device);
+        if (other.fd() < 0) {
+            EXPECT_EQ(other.openError(), EBUSY);
+        } else {
+            EXPECT_NE(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
+            EXPECT_EQ(errno, EWOULDBLOCK);
+        }
+    }
+    control->setPortOpen(false);
+    EXPECT_FALSE(QFile::exists(line->lockFilePath()));
+    {
+        const Descriptor other(device);
+        EXPECT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
+    }
+
+    control->setPortOpen(true);
+    ASSERT_TRUE(QFile::exists(line->lockFilePath()));
+    control.reset();
+    EXPECT_FALSE(QFile::exists(line->lockFilePath()));
+    const Descriptor other(device);
+    EXPECT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
+}
+
+TEST_F(SerialPortControlTest, LineLossDeliversWhatCameStaysOpenAndDoesNotSpin)
+{
+    QSignalSpy onComm(control.get(), &SerialControl::OnComm);
+    control->setRThreshold(6);
+    control->setPortOpen(true);
+    line->write("before");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 1; }, Patience));
+
+    line->hangUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 2; }, Patience));
+
+    const double cpuBefore = processCpuSeconds();
+    QTest::qWait(1500);
+    const double cpuUsed = processCpuSeconds() - cpuBefore;
+    EXPECT_LT(cpuUsed, 0.3) << "the event loop is spinning on the dead line";
+    EXPECT_EQ(onComm.count(), 2);
+
+    EXPECT_TRUE(control->PortOpen());
+    EXPECT_EQ(control->Input(), u"before"_s);
+    EXPECT_EQ(control->Input(), QString());
+    EXPECT_FALSE(QFile::exists(line->lockFilePath())) << "the dead line's lock is still held";
+
+    // Still open as far as the user is concerned.
+    EXPECT_EQ(reportFrom([&] { control->setPortOpen(true); }).Number(),
+              ErrorNumber::PortAlreadyOpen);
+    EXPECT_EQ(reportFrom([&] { control->setCommPort(2); }).Number(),
+              ErrorNumber::PortChangeWhileOpen);
+    control->setSettings(u"19200,n,8,1"_s);
+    EXPECT_EQ(control->Settings(), u"19200,n,8,1"_s);
+
+    control->setPortOpen(false);
+    EXPECT_FALSE(control->PortOpen());
+
+    // The device came back as a new line.
+    line = std::make_unique<PseudoTerminal>();
+    device = line->slavePath();
+    control->setPortOpen(true);
+    termios attributes = line->attributes();
+    EXPECT_EQ(cfgetispeed(&attributes), B19200);
+    line->write("after");
+    EXPECT_EQ(receive(5), u"after"_s);
+}
+
+TEST_F(SerialPortControlTest, LineLossRaisesOnCommOnceEvenWithNothingWaiting)
+{
+    QSignalSpy onComm(control.get(), &SerialControl::OnComm);
+    control->setPortOpen(true);
+    const QString lost = device;
+    line->hangUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 1; }, Patience));
+    QTest::qWait(200);
+    EXPECT_EQ(onComm.count(), 1);
+    EXPECT_EQ(control->Input(), QString());
+    EXPECT_TRUE(control->PortOpen());
+
+    control->setPortOpen(false);
+    if (!QFile::exists(lost)) {
+        const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+        EXPECT_EQ(report.Number(), ErrorNumber::DeviceAbsent);
+        EXPECT_EQ(report.Description(), lost + u": "_s + reason(ENOENT));
+    }
+}

@@ -1,0 +1,86 @@
+#include "Form1Fixture.h"
+#include "Wait.h"
+
+#include <QtWidgets/QApplication>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+class Form1WindowTest : public Form1Fixture
+{
+protected:
+    void SetUp() override
+    {
+        load();
+        show();
+    }
+};
+
+TEST_F(Form1WindowTest, StartsAsStoredWithTextOpenAndQuit)
+{
+    Window &window = m_form.window();
+    EXPECT_EQ(window.windowTitle(), u"Form1"_s);
+    EXPECT_EQ(window.size(), QSize(246, 209));
+
+    EXPECT_EQ(text1().geometry(), QRect(12, 16, 217, 125));
+    EXPECT_EQ(command1().geometry(), QRect(60, 160, 53, 29));
+    EXPECT_EQ(command2().geometry(), QRect(120, 160, 53, 29));
+
+    EXPECT_EQ(text1().Text(), u"Text1"_s);
+    EXPECT_EQ(command1().Caption(), u"Open"_s);
+    EXPECT_EQ(command2().Caption(), u"Quit"_s);
+    EXPECT_EQ(timer1().Interval(), 500);
+    EXPECT_FALSE(timer1().Enabled());
+    EXPECT_TRUE(m_host.messages().isEmpty());
+}
+
+TEST_F(Form1WindowTest, TextBoxHasFocusAndTabMovesToOpenThenQuit)
+{
+    EXPECT_EQ(m_form.window().focusWidget(), &text1());
+    if (QApplication::focusWidget() != &text1())
+        GTEST_SKIP() << "this platform gives no window the keyboard focus";
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &command1());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &command2());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), &text1());
+}
+
+TEST_F(Form1WindowTest, ResizingLeavesTheControlsWhereTheyAre)
+{
+    const QRect text = text1().geometry();
+    const QRect open = command1().geometry();
+    const QRect quit = command2().geometry();
+
+    m_form.window().resize(600, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(text1().geometry(), text);
+    EXPECT_EQ(command1().geometry(), open);
+    EXPECT_EQ(command2().geometry(), quit);
+
+    m_form.window().resize(100, 80);
+    QApplication::processEvents();
+    EXPECT_EQ(text1().geometry(), text);
+    EXPECT_EQ(command2().geometry(), quit);
+}
+
+TEST_F(Form1WindowTest, TypedTextStaysAndLaterInputGoesAfterTheWholeContent)
+{
+    text1().setFocus();
+    QTest::keyClick(&text1(), Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClicks(&text1(), u"ab"_s);
+    ASSERT_EQ(text1().Text(), u"abText1"_s);
+
+    click(command1());
+    m_comm1->receive(u"xyz"_s);
+
+    EXPECT_EQ(text1().Text(), u"abText1\r\nxyz"_s);
+    QTest::keyClicks(&text1(), u"!"_s);
+    m_comm1->receive(u"42"_s);
+    EXPECT_EQ(text1().Text(), u"ab!Text1\r\nxyz42"_s);
+}
+
+} // namespace

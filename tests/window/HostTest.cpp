@@ -1,0 +1,139 @@
+#include "CommandButton.h"
+#include "ErrorTrap.h"
+#include "RecordingHost.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+TEST(HostTest, EventsDuringARunningHandlerWaitAndAreCoalesced)
+{
+    RecordingHost host;
+    CommandButton source;
+    int depth = 0;
+    int deepest = 0;
+    int runs = 0;
+    host.connect(&source, &CommandButton::Click, [&] {
+        ++runs;
+        ++depth;
+        deepest = std::max(deepest, depth);
+        if (runs == 1) {
+            // As if a nested event loop delivered them while this one runs.
+            for (int i = 0; i < 5; ++i)
+                Q_EMIT source.Click();
+        }
+        --depth;
+    });
+
+    Q_EMIT source.Click();
+
+    EXPECT_EQ(deepest, 1) << "a handler was entered while another ran";
+    EXPECT_EQ(runs, 2) << "the five events that waited are one";
+}
+
+TEST(HostTest, HeldBackEventsOfDifferentHandlersRunInArrivalOrder)
+{
+    RecordingHost host;
+    CommandButton first;
+    CommandButton second;
+    QStringList order;
+    host.connect(&second, &CommandButton::Click, [&] { order << u"second"_s; });
+    host.connect(&first, &CommandButton::Click, [&] {
+        order << u"first"_s;
+        if (order.size() == 1) {
+            Q_EMIT second.Click();
+            Q_EMIT first.Click();
+            Q_EMIT second.Click();
+        }
+    });
+
+    Q_EMIT first.Click();
+
+    EXPECT_EQ(order, (QStringList{u"first"_s, u"second"_s, u"first"_s}));
+}
+
+TEST(HostTest, UntrappedFailureIsShownWithNumberAndDescriptionThenEndsNonZero)
+{
+    RecordingHost host;
+    CommandButton source;
+    int runs = 0;
+    host.connect(&source, &CommandButton::Click, [&] {
+        ++runs;
+        throw ErrorReport(-5, u"/dev/ttyS0: Input/output error"_s);
+    });
+
+    Q_EMIT source.Click();
+    Q_EMIT source.Click();
+
+    ASSERT_EQ(host.messages().size(), 1);
+    EXPECT_TRUE(host.messages().front().contains(u"-5"_s));
+    EXPECT_TRUE(host.messages().front().contains(u"/dev/ttyS0: Input/output error"_s));
+    EXPECT_TRUE(host.ended());
+    EXPECT_NE(host.exitStatus(), 0);
+    EXPECT_EQ(runs, 1) << "a handler ran after the program ended";
+}
+
+TEST(HostTest, ForeignExceptionIsReportedLikeAFailureNotPassedToQt)
+{
+    RecordingHost host;
+    host.invoke([] { throw std::runtime_error("broken"); });
+
+    ASSERT_EQ(host.messages().size(), 1);
+    EXPECT_TRUE(host.messages().front().contains(u"broken"_s));
+    EXPECT_TRUE(host.ended());
+    EXPECT_NE(host.exitStatus(), 0);
+}
+
+TEST(HostTest, EndProgramKeepsItsStatusAndStopsLaterHandlers)
+{
+    RecordingHost host;
+    int runs = 0;
+    host.invoke([&] { host.endProgram(0); });
+    host.invoke([&] { ++runs; });
+    host.endProgram(3);
+
+    EXPECT_TRUE(host.ended());
+    EXPECT_EQ(host.exitStatus(), 0);
+    EXPECT_EQ(runs, 0);
+}
+
+TEST(ErrorTrapTest, FailedStepGoesToTheReportSectionAndTheNextStepRuns)
+{
+    QStringList events;
+    const ErrorTrap trap([&](const ErrorReport &failure) {
+        events << u"report "_s + QString::number(failure.Number()) + u" "_s + failure.Description();
+    });
+
+    trap.run([&] { events << u"step 1"_s; });
+    trap.run([] { throw ErrorReport(7, u"seven"_s); });
+    trap.run([&] { events << u"step 3"_s; });
+
+    EXPECT_EQ(events, (QStringList{u"step 1"_s, u"report 7 seven"_s, u"step 3"_s}));
+}
+
+TEST(ErrorTrapTest, FailureInTheReportSectionLeavesTheTrap)
+{
+    const ErrorTrap trap([](const ErrorReport &) { throw ErrorReport(2, u"in the report"_s); });
+
+    try {
+        trap.run([] { throw ErrorReport(1, u"in the step"_s); });
+        FAIL() << "the report section's failure was swallowed";
+    } catch (const ErrorReport &failure) {
+        EXPECT_EQ(failure.Number(), 2);
+    }
+}
+
+TEST(ErrorTrapTest, OnlyErrorReportsAreTrapped)
+{
+    int reports = 0;
+    const ErrorTrap trap([&](const ErrorReport &) { ++reports; });
+
+    EXPECT_THROW(trap.run([] { throw std::logic_error("not a control's failure"); }), std::logic_error);
+    EXPECT_EQ(reports, 0);
+}
+
+} // namespace

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDeadlineTimer>
+#include <QtCore/QThread>
+
+// Runs the event loop until the condition holds or the time is up; returns
+// whether it held. (Qt Test's QTRY_ macros report to Qt Test, not to
+// GoogleTest, so tests wait with this and assert on the result.)
+template<typename Condition>
+bool waitUntil(Condition condition, int timeoutMs = 5000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Runs the event loop for a while, for tests that check nothing more happens.
+inline void runEventsFor(int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+}
