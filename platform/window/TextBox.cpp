@@ -95,7 +95,6 @@ void TextBox::setText(const QString &text)
     if (extends) {
         if (text.size() == oldSize)
             return;
-        const bool followEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
         m_text = text;
         m_lines.append(m_text, oldSize);
         // A trailing "\r" that the append turned into a "\r\n": a caret after
@@ -105,8 +104,6 @@ void TextBox::setText(const QString &text)
         if (LineIndex::splitsBreak(m_text, m_anchor))
             ++m_anchor;
         updateScrollBars();
-        if (followEnd)
-            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     } else {
         m_text = text;
         m_lines.rebuild(m_text);
@@ -670,7 +667,12 @@ void TextBox::updateScrollBars()
 {
     const int rows = visibleRows();
     QScrollBar *vertical = verticalScrollBar();
+    // A view showing the end keeps showing it as lines arrive, and also when
+    // the viewport shrinks (the horizontal bar appearing for a long line).
+    const bool followEnd = vertical->value() == vertical->maximum();
     vertical->setRange(0, clampToInt(m_lines.lineCount() - rows));
+    if (followEnd)
+        vertical->setValue(vertical->maximum());
     vertical->setPageStep(rows);
     vertical->setSingleStep(1);
 

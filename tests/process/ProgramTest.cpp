@@ -9,6 +9,7 @@
 #include <QtCore/QPoint>
 #include <QtCore/QProcess>
 #include <QtCore/QStandardPaths>
+#include <QtCore/QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -59,9 +60,14 @@ protected:
     {
         m_program.setProcessEnvironment(m_environment);
         m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_program.start(u"unshare"_s, {u"--mount"_s, u"sh"_s, u"-c"_s,
-                                       u"mount --bind \"$0\" /dev/ttyS0 && exec \"$1\""_s,
-                                       m_line.slavePath(), QStringLiteral(LINEWATCH_PROGRAM)});
+        // The program's lock files go to a folder of the test's own, so that
+        // it neither meets nor leaves locks in the machine's /var/lock.
+        ASSERT_TRUE(m_lockDirectory.isValid());
+        m_program.start(u"unshare"_s,
+                        {u"--mount"_s, u"sh"_s, u"-c"_s,
+                         u"mount --bind \"$0\" /dev/ttyS0 && mount --bind \"$1\" \"$(realpath /var/lock)\" "
+                         "&& exec \"$2\""_s,
+                         m_line.slavePath(), m_lockDirectory.path(), QStringLiteral(LINEWATCH_PROGRAM)});
         ASSERT_TRUE(m_program.waitForStarted());
         m_window = xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--name"_s, u"^Form1$"_s}).trimmed();
         ASSERT_FALSE(m_window.isEmpty()) << "the window did not appear";
@@ -103,7 +109,10 @@ protected:
         return run(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s});
     }
 
+    QString lockFile() const { return m_lockDirectory.filePath(u"LCK..ttyS0"_s); }
+
     PseudoTerminal m_line;
+    QTemporaryDir m_lockDirectory;
     QProcess m_xvfb;
     QByteArray m_xvfbOutput;
     QString m_display;
@@ -119,6 +128,7 @@ TEST_F(ProgramTest, OpenReceiveQuitShowsEveryCharacterAndExitsZero)
 
     clickAt(openButton);
     ASSERT_TRUE(waitUntil([this] { return programHoldsTheLine(); })) << "Open did not open port 1";
+    EXPECT_TRUE(QFileInfo::exists(lockFile())) << "the open port is not locked";
 
     m_line.write("hello 123\r\nworld <b>x</b>\t~");
     const QByteArray expected = "Text1\r\nhello 123\r\nworld <b>x</b>\t~";
@@ -130,7 +140,7 @@ TEST_F(ProgramTest, OpenReceiveQuitShowsEveryCharacterAndExitsZero)
     ASSERT_TRUE(m_program.waitForFinished(10000)) << "Quit did not end the program";
     EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_program.exitCode(), 0);
-    EXPECT_FALSE(QFileInfo::exists(u"/var/lock/LCK..ttyS0"_s)) << "the port's lock outlived the program";
+    EXPECT_FALSE(QFileInfo::exists(lockFile())) << "the port's lock outlived the program";
 }
 
 } // namespace

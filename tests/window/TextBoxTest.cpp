@@ -583,6 +583,22 @@ TEST_F(TextBoxTest, AppendFollowsTheEndWhileTheEndIsShown)
     EXPECT_EQ(box.cursorPosition(), 5);
 }
 
+TEST_F(TextBoxTest, ViewShowingTheEndKeepsTheLastLineInViewWhenALongLineBringsTheHorizontalBar)
+{
+    box.setText(numberedLines(200));
+    box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
+    ASSERT_FALSE(box.horizontalScrollBar()->isVisible());
+    const int viewportHeight = box.viewport()->height();
+
+    box.setText(box.Text() + QString(500, u'w'));
+    QApplication::processEvents();
+
+    ASSERT_LT(box.viewport()->height(), viewportHeight) << "the horizontal bar did not appear";
+    EXPECT_EQ(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
+    const auto lastShownFully = box.verticalScrollBar()->value() + box.viewport()->height() / lineHeight - 1;
+    EXPECT_EQ(lastShownFully, box.lineCount() - 1);
+}
+
 TEST_F(TextBoxTest, NonExtendingSetReplacesContentAndSelection)
 {
     box.setText(u"abcdef"_s);
