@@ -5,7 +5,6 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QScopeGuard>
 #include <QtCore/QThread>
-#include <QtWidgets/QApplication>
 #include <QtWidgets/QMessageBox>
 
 #include <new>
@@ -29,6 +28,7 @@ Host::~Host() = default;
 
 int Host::run(Window &window, const std::function<void()> &load)
 {
+    m_window = &window;
     QObject::connect(&window, &Window::Closed, this, [this] { endProgram(0); });
     invoke(load);
     if (m_ended)
@@ -101,7 +101,7 @@ void Host::messageBox(const QString &text)
 void Host::showMessageBox(const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, m_applicationTitle, QString(text).replace(u"\r\n"_s, u"\n"_s),
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    QMessageBox::Ok, m_window && m_window->isVisible() ? m_window.data() : nullptr);
     // Descriptions can hold a device name or anything a driver reports:
     // never let them be read as markup.
     box.setTextFormat(Qt::PlainText);

@@ -3,6 +3,7 @@
 #include "ErrorReport.h"
 
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtCore/QString>
 
 #include <deque>
@@ -79,6 +80,7 @@ private:
     void defaultReport(const ErrorReport &failure);
 
     QString m_applicationTitle;
+    QPointer<Window> m_window; // the one being run; boxes are centred on it
     std::deque<Handler> m_handlers; // a deque: connections hold references into it
     std::vector<Handler *> m_heldBack;
     int m_running = 0;
