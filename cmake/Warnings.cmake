@@ -3,8 +3,7 @@
 add_library(linewatch_warnings INTERFACE)
 target_compile_options(linewatch_warnings INTERFACE
     $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
-        -Wold-style-cast -Wcast-align -Woverloaded-virtual -Wconversion -Wsign-conversion
-        -Wnull-dereference>
+        -Wold-style-cast -Wcast-align -Woverloaded-virtual -Wconversion -Wsign-conversion>
     $<$<CXX_COMPILER_ID:MSVC>:/W4 /permissive->)
 
 option(LINEWATCH_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" ON)
