@@ -1,17 +1,25 @@
+#include "DisplayCheck.h"
 #include "Form1.h"
 #include "Host.h"
 #include "SerialPortControl.h"
 
 #include <QtWidgets/QApplication>
 
+#include <cstdio>
 #include <memory>
 
 using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[])
 {
+    if (const auto reason = missingDisplay()) {
+        std::fprintf(stderr, "linewatch: %s\n", reason->toLocal8Bit().constData());
+        return 2;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(u"linewatch"_s);
+    QApplication::setDesktopFileName(u"io.linewatch.linewatch"_s);
 
     Host host(u"linewatch"_s);
     Form1 form(host, std::make_unique<SerialPortControl>());

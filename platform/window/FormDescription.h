@@ -23,6 +23,10 @@ struct ControlDescription
     int tabIndex = -1; // -1: not in the tab order
     int interval = 0;  // timers only, in milliseconds
     bool enabled = true;
+    // What assistive technology says of the control. A button without a
+    // name of its own is called by its caption.
+    QString accessibleName;
+    QString accessibleDescription;
 };
 
 struct FormDescription

@@ -53,6 +53,8 @@ Window::Window(const FormDescription &description, QWidget *parent)
         }
         widget->setObjectName(stored.name);
         widget->setGeometry(pixelGeometry(stored));
+        widget->setAccessibleName(stored.accessibleName);
+        widget->setAccessibleDescription(stored.accessibleDescription);
         if (stored.tabIndex >= 0)
             tabOrder.emplace(stored.tabIndex, widget);
         else

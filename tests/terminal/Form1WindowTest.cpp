@@ -1,6 +1,8 @@
 #include "Form1Fixture.h"
 #include "Wait.h"
 
+#include <QtGui/QAccessible>
+#include <QtGui/QWindow>
 #include <QtWidgets/QApplication>
 
 using namespace Qt::StringLiterals;
@@ -47,6 +49,46 @@ TEST_F(Form1WindowTest, TextBoxHasFocusAndTabMovesToOpenThenQuit)
     EXPECT_EQ(QApplication::focusWidget(), &command2());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), &text1());
+}
+
+TEST_F(Form1WindowTest, SpaceClicksTheFocusedButton)
+{
+    command1().setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&command1(), Qt::Key_Space);
+
+    EXPECT_TRUE(m_comm1->PortOpen());
+    EXPECT_EQ(command1().Caption(), u"Close"_s);
+
+    command2().setFocus(Qt::TabFocusReason);
+    QTest::keyClick(&command2(), Qt::Key_Space);
+    EXPECT_TRUE(m_host.ended());
+}
+
+TEST_F(Form1WindowTest, EveryControlHasAnAccessibleNameAndDescription)
+{
+    for (QWidget *control : std::initializer_list<QWidget *>{&text1(), &command1(), &command2()}) {
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(accessible, nullptr) << control->objectName().toStdString();
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
+        EXPECT_FALSE(accessible->text(QAccessible::Description).isEmpty()) << control->objectName().toStdString();
+    }
+    // A button is called by what it will do next.
+    click(command1());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&command1())->text(QAccessible::Name), u"Close"_s);
+}
+
+// Run by its own CTest entry with QT_SCALE_FACTOR=2.
+TEST_F(Form1WindowTest, ScaledScreenScalesWindowAndControlsTogether)
+{
+    const qreal ratio = m_form.window().devicePixelRatioF();
+    if (ratio != 2.0)
+        GTEST_SKIP() << "runs at a scale factor of 2 (QT_SCALE_FACTOR=2), not " << ratio;
+
+    // Grabs are in physical pixels: twice the stored layout everywhere.
+    EXPECT_EQ(m_form.window().grab().toImage().size(), QSize(492, 418));
+    EXPECT_EQ(command1().grab().toImage().size(), QSize(106, 58));
+    EXPECT_EQ(text1().grab().toImage().size(), QSize(434, 250));
+    EXPECT_EQ(command1().geometry(), QRect(60, 160, 53, 29));
 }
 
 TEST_F(Form1WindowTest, ResizingLeavesTheControlsWhereTheyAre)
