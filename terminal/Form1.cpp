@@ -106,7 +106,7 @@ void Form1::Timer1_Timer()
 void Form1::appendInput()
 {
     // Named steps, not one expression: the text is read before the input.
-    const QString text = Text1.Text();
+    const TextValue text = Text1.Text();
     const QString input = Comm1.Input();
     Text1.setText(text + input);
 }

@@ -1,10 +1,14 @@
 #include "TextBox.h"
 
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStyle>
+#include <QtWidgets/QStyleOptionFrame>
 
+#include <QtGui/QAction>
 #include <QtGui/QClipboard>
+#include <QtGui/QContextMenuEvent>
 #include <QtGui/QFontDatabase>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
@@ -18,6 +22,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -61,6 +66,22 @@ bool isTyping(const QString &text)
     });
 }
 
+// How a double-click groups characters into words; space groups nothing.
+enum class WordClass { Space, Word, Other };
+
+WordClass wordClassOf(QChar c)
+{
+    if (c.isSpace())
+        return WordClass::Space;
+    if (c.isLetterOrNumber() || c.isMark() || c == u'_')
+        return WordClass::Word;
+    return WordClass::Other;
+}
+
+// An input method is told at most this much of the caret's line either side
+// of the caret: it asks often, and a received line can be megabytes long.
+constexpr qsizetype kSurroundingReach = 1024;
+
 } // namespace
 
 TextBox::TextBox(QWidget *parent)
@@ -76,41 +97,50 @@ TextBox::TextBox(QWidget *parent)
     viewport()->setBackgroundRole(QPalette::Base);
     updateMetrics();
     updateScrollBars();
+    m_appendRepaint.setSingleShot(true);
+    connect(&m_appendRepaint, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
 }
 
 TextBox::~TextBox() = default;
 
-QString TextBox::Text() const
+TextValue TextBox::Text() const
 {
     return m_text;
 }
 
-void TextBox::setText(const QString &text)
+void TextBox::setText(const TextValue &text)
 {
-    const qsizetype oldSize = m_text.size();
-    // Shared data with a size at least the old one is the old content plus
-    // more, no comparison needed; otherwise the prefix is compared, O(old).
-    const bool extends = text.size() >= oldSize
-        && (text.constData() == m_text.constData() || QStringView(text).first(oldSize) == m_text);
-    if (extends) {
+    if (text.extends(m_text)) {
+        const qsizetype oldSize = m_text.size();
         if (text.size() == oldSize)
             return;
+        const qsizetype oldLineCount = m_lines.lineCount();
         m_text = text;
         m_lines.append(m_text, oldSize);
         // A trailing "\r" that the append turned into a "\r\n": a caret after
         // it goes after the whole break, on the line it was on.
-        if (LineIndex::splitsBreak(m_text, m_cursor))
-            ++m_cursor;
-        if (LineIndex::splitsBreak(m_text, m_anchor))
-            ++m_anchor;
+        m_cursor = afterBreak(m_cursor);
+        m_anchor = afterBreak(m_anchor);
         updateScrollBars();
+        if (lineAtCaret() + 1 >= oldLineCount)
+            updateMicroFocus(); // the caret's line may have grown
+        repaintForAppend(oldLineCount - 1);
+        return;
     } else {
         m_text = text;
         m_lines.rebuild(m_text);
         m_cursor = m_anchor = m_text.size();
         m_goalColumn = -1;
+        // The recorded edits' positions mean nothing in another text.
+        m_history.clear();
         updateScrollBars();
         ensureCursorVisible();
+        if (!m_preedit.isEmpty()) {
+            m_preedit.clear();
+            if (hasFocus())
+                QGuiApplication::inputMethod()->reset();
+        }
+        updateMicroFocus();
     }
     viewport()->update();
 }
@@ -142,14 +172,16 @@ qsizetype TextBox::selectionEnd() const
 
 QString TextBox::selectedText() const
 {
-    return m_text.sliced(selectionStart(), selectionEnd() - selectionStart());
+    return m_text.mid(selectionStart(), selectionEnd() - selectionStart());
 }
 
 void TextBox::selectAll()
 {
     m_anchor = 0;
     m_cursor = m_text.size();
+    m_history.closeStep();
     viewport()->update();
+    updateMicroFocus();
 }
 
 void TextBox::copy() const
@@ -163,7 +195,7 @@ void TextBox::cut()
     if (selectionStart() == selectionEnd())
         return;
     copy();
-    replaceSelection(QString());
+    removeSelection();
 }
 
 void TextBox::paste()
@@ -173,23 +205,92 @@ void TextBox::paste()
         replaceSelection(pasted);
 }
 
+void TextBox::undo()
+{
+    if (!m_history.canUndo())
+        return;
+    const EditHistory::Edit &edit = m_history.undo();
+    Q_ASSERT(m_text.mid(edit.position, edit.inserted.size()) == edit.inserted);
+    change(edit.position, edit.inserted.size(), edit.removed);
+    m_cursor = afterBreak(std::min(edit.cursorBefore, m_text.size()));
+    m_anchor = afterBreak(std::min(edit.anchorBefore, m_text.size()));
+    editDone();
+}
+
+void TextBox::redo()
+{
+    if (!m_history.canRedo())
+        return;
+    const EditHistory::Edit &edit = m_history.redo();
+    change(edit.position, edit.removed.size(), edit.inserted);
+    m_cursor = m_anchor = afterBreak(edit.position + edit.inserted.size());
+    editDone();
+}
+
+bool TextBox::isUndoAvailable() const
+{
+    return m_history.canUndo();
+}
+
+bool TextBox::isRedoAvailable() const
+{
+    return m_history.canRedo();
+}
+
+std::unique_ptr<QMenu> TextBox::createContextMenu()
+{
+    auto menu = std::make_unique<QMenu>(this);
+    const bool hasSelection = selectionStart() != selectionEnd();
+    const auto add = [this, &menu](const QString &text, QKeySequence::StandardKey key, bool enabled,
+                                   auto slot) {
+        QAction *action = menu->addAction(text + QChar(u'\t') + QKeySequence(key).toString(QKeySequence::NativeText));
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, slot);
+    };
+    add(tr("&Undo"), QKeySequence::Undo, isUndoAvailable(), &TextBox::undo);
+    add(tr("&Redo"), QKeySequence::Redo, isRedoAvailable(), &TextBox::redo);
+    menu->addSeparator();
+    add(tr("Cu&t"), QKeySequence::Cut, hasSelection, &TextBox::cut);
+    add(tr("&Copy"), QKeySequence::Copy, hasSelection, &TextBox::copy);
+    add(tr("&Paste"), QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &TextBox::paste);
+    add(tr("Delete"), QKeySequence::Delete, hasSelection, &TextBox::removeSelection);
+    menu->addSeparator();
+    const bool allSelected = selectionStart() == 0 && selectionEnd() == m_text.size();
+    add(tr("Select All"), QKeySequence::SelectAll, !m_text.isEmpty() && !allSelected, &TextBox::selectAll);
+    return menu;
+}
+
+std::pair<qsizetype, qsizetype> TextBox::surroundingRange() const
+{
+    const qsizetype line = lineAtCaret();
+    return {std::max(m_lines.lineStart(line), m_cursor - kSurroundingReach),
+            std::min(m_lines.lineEnd(m_text, line), m_cursor + kSurroundingReach)};
+}
+
 QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
 {
-    const qsizetype line = m_lines.lineAt(m_cursor);
-    const qsizetype start = m_lines.lineStart(line);
+    const auto [start, end] = surroundingRange();
     switch (query) {
     case Qt::ImEnabled:
         return true;
+    case Qt::ImFont:
+        return font();
     case Qt::ImCursorRectangle:
         return cursorRect().translated(viewport()->geometry().topLeft());
     case Qt::ImCursorPosition:
-        return QVariant::fromValue(m_cursor - start);
+        return clampToInt(m_cursor - start);
     case Qt::ImAnchorPosition:
-        return QVariant::fromValue(std::clamp<qsizetype>(m_anchor - start, 0, m_lines.lineLength(m_text, line)));
+        return clampToInt(std::clamp(m_anchor, start, end) - start);
     case Qt::ImSurroundingText:
-        return m_text.sliced(start, m_lines.lineLength(m_text, line));
-    case Qt::ImCurrentSelection:
-        return selectedText();
+        return m_text.mid(start, end - start);
+    case Qt::ImTextBeforeCursor:
+        return m_text.mid(start, m_cursor - start);
+    case Qt::ImTextAfterCursor:
+        return m_text.mid(m_cursor, end - m_cursor);
+    case Qt::ImCurrentSelection: {
+        const qsizetype from = std::clamp(selectionStart(), start, end);
+        return m_text.mid(from, std::clamp(selectionEnd(), start, end) - from);
+    }
     default:
         return QAbstractScrollArea::inputMethodQuery(query);
     }
@@ -197,6 +298,15 @@ QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
 
 bool TextBox::event(QEvent *event)
 {
+    // The box's own paint is its frame (the text is the viewport's); the
+    // style's scroll-area frame looks the same with and without the focus,
+    // so a focused box gets the style's focused text-field frame over it.
+    if (event->type() == QEvent::Paint) {
+        const bool handled = QAbstractScrollArea::event(event);
+        if (hasFocus())
+            drawFocusFrame();
+        return handled;
+    }
     // Keys the box edits with are its own, not the window's shortcuts.
     if (event->type() == QEvent::ShortcutOverride) {
         auto *key = static_cast<QKeyEvent *>(event);
@@ -208,86 +318,173 @@ bool TextBox::event(QEvent *event)
     return QAbstractScrollArea::event(event);
 }
 
+void TextBox::drawFocusFrame()
+{
+    QPainter painter(this);
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    style()->drawPrimitive(QStyle::PE_FrameLineEdit, &option, &painter, this);
+}
+
 void TextBox::paintEvent(QPaintEvent *event)
 {
+    m_sincePaint.start();
     QPainter painter(viewport());
     painter.fillRect(event->rect(), palette().brush(QPalette::Base));
     painter.setFont(font());
 
     const qsizetype firstLine = verticalScrollBar()->value();
-    const int scrollX = horizontalScrollBar()->value();
-    const auto firstColumn = static_cast<qsizetype>(std::floor(scrollX / m_cellWidth));
+    const auto firstColumn = static_cast<qsizetype>(std::floor(horizontalScrollBar()->value() / m_cellWidth));
     const auto columns = static_cast<qsizetype>(std::ceil(viewport()->width() / m_cellWidth)) + 1;
     const qsizetype lastLine = std::min(m_lines.lineCount(), firstLine + visibleRows() + 1);
-    const qsizetype selStart = selectionStart();
-    const qsizetype selEnd = selectionEnd();
-    const auto xOf = [&](qsizetype col) { return static_cast<qreal>(col) * m_cellWidth - scrollX; };
-
-    for (qsizetype line = firstLine; line < lastLine; ++line) {
-        const int top = static_cast<int>(line - firstLine) * m_lineHeight;
-        const int baseline = top + m_ascent;
-        const qsizetype start = m_lines.lineStart(line);
-        const qsizetype end = m_lines.lineEnd(m_text, line);
-        const qsizetype from = std::min(start + firstColumn, end);
-        const qsizetype to = std::min(start + firstColumn + columns, end);
-
-        const qsizetype selFrom = std::clamp(selStart, from, to);
-        const qsizetype selTo = std::clamp(selEnd, from, to);
-        if (selFrom < selTo || (selStart <= end && selEnd > end)) {
-            // A selected break shows as one selected cell after the line.
-            const qsizetype cellsTo = selEnd > end && end < start + firstColumn + columns ? selTo + 1 : selTo;
-            painter.fillRect(QRectF(xOf(selFrom - start), top, static_cast<qreal>(cellsTo - selFrom) * m_cellWidth, m_lineHeight),
-                             palette().brush(QPalette::Highlight));
-        }
-        painter.setPen(palette().color(QPalette::Text));
-        drawSpan(painter, from, selFrom, start, baseline);
-        painter.setPen(palette().color(QPalette::HighlightedText));
-        drawSpan(painter, selFrom, selTo, start, baseline);
-        painter.setPen(palette().color(QPalette::Text));
-        drawSpan(painter, selTo, to, start, baseline);
-    }
+    for (qsizetype line = firstLine; line < lastLine; ++line)
+        paintLine(painter, line, static_cast<int>(line - firstLine) * m_lineHeight, firstColumn, firstColumn + columns);
 
     if (hasFocus())
         painter.fillRect(cursorRect(), palette().brush(QPalette::Text));
 }
 
-void TextBox::drawSpan(QPainter &painter, qsizetype from, qsizetype to, qsizetype lineStart,
-                       int baseline) const
+void TextBox::paintLine(QPainter &painter, qsizetype line, int top, qsizetype fromColumn,
+                        qsizetype toColumn) const
 {
-    const int scrollX = horizontalScrollBar()->value();
-    const auto xOf = [&](qsizetype position) {
-        return static_cast<qreal>(position - lineStart) * m_cellWidth - scrollX;
+    const qsizetype end = m_lines.lineEnd(m_text, line);
+    const bool composing = !m_preedit.isEmpty() && lineAtCaret() == line;
+    const qsizetype composed = composing ? m_preedit.size() : 0;
+    // A composition pushes what follows the caret right, so what is in view
+    // may start up to its length further left.
+    const qsizetype from = m_lines.positionCovering(m_text, line, fromColumn - composed);
+    const qsizetype to = std::min(m_lines.positionCovering(m_text, line, toColumn) + 1, end);
+    // Only the slice in view is read, with a character either side for a
+    // surrogate pair that an edge cuts.
+    const qsizetype sliceFrom = std::max(from - 1, m_lines.lineStart(line));
+    const QString slice = m_text.mid(sliceFrom, std::min(to + 1, end) - sliceFrom);
+    const auto at = [&](qsizetype position) {
+        const qsizetype offset = position - sliceFrom;
+        return offset >= 0 && offset < slice.size() ? slice[offset] : QChar();
     };
+    const int scrollX = horizontalScrollBar()->value();
+    const auto xOf = [&](qsizetype column) { return static_cast<qreal>(column) * m_cellWidth - scrollX; };
+    const auto advance = [](qsizetype column, QChar c) {
+        return c == u'\t' ? LineIndex::nextTabStop(column) : column + 1;
+    };
+    const qsizetype startColumn = m_lines.columnOf(line, from) + (composing && from > m_cursor ? composed : 0);
+
+    const qsizetype selStart = selectionStart();
+    const qsizetype selEnd = selectionEnd();
+    const qsizetype selFrom = std::clamp(selStart, from, to);
+    const qsizetype selTo = std::clamp(selEnd, from, to);
+    // A selected break shows as one selected cell after the line.
+    const bool breakSelected = selStart <= end && selEnd > end && to == end;
+    if (selFrom < selTo || breakSelected) {
+        // The caret is at one edge of the selection, so a composition lies
+        // just outside it.
+        qsizetype column = startColumn;
+        qsizetype highlightFrom = -1;
+        qsizetype highlightTo = column;
+        for (qsizetype i = from;; ++i) {
+            if (i == selTo) {
+                highlightTo = column;
+                break;
+            }
+            if (composing && i == m_cursor)
+                column += composed;
+            if (i == selFrom)
+                highlightFrom = column;
+            column = advance(column, at(i));
+        }
+        if (highlightFrom < 0)
+            highlightFrom = highlightTo;
+        if (breakSelected)
+            ++highlightTo;
+        painter.fillRect(QRectF(xOf(highlightFrom), top, static_cast<qreal>(highlightTo - highlightFrom) * m_cellWidth,
+                                m_lineHeight),
+                         palette().brush(QPalette::Highlight));
+    }
+
     // Runs of one-cell characters go out in one call each; the font's fixed
     // pitch places them. The rest are drawn alone at their own cell, so a
-    // glyph of another width cannot shift the columns after it.
+    // glyph of another width cannot shift the columns after it; a tab draws
+    // nothing and moves to its stop.
+    const int baseline = top + m_ascent;
+    const QColor normal = palette().color(QPalette::Text);
+    const QColor highlighted = palette().color(QPalette::HighlightedText);
+    const auto penAt = [&](qsizetype position) { return position >= selFrom && position < selTo ? highlighted : normal; };
+    qsizetype column = startColumn;
     qsizetype runStart = from;
+    qsizetype runColumn = column;
     const auto flush = [&](qsizetype runEnd) {
-        if (runEnd > runStart)
-            painter.drawText(QPointF(xOf(runStart), baseline), m_text.sliced(runStart, runEnd - runStart));
-    };
-    for (qsizetype i = from; i < to; ++i) {
-        const QChar c = m_text[i];
-        const char16_t u = c.unicode();
-        if (u < kUniformTableSize && m_uniform[u])
-            continue;
-        flush(i);
-        runStart = i + 1;
-        if (c.isHighSurrogate() && i + 1 < m_text.size() && m_text[i + 1].isLowSurrogate()) {
-            painter.drawText(QPointF(xOf(i), baseline), m_text.sliced(i, 2));
-            ++i;
-            runStart = i + 1;
-        } else if (c.isLowSurrogate() && i > 0 && m_text[i - 1].isHighSurrogate()) {
-            // The other half of a pair whose first half is out of view.
-        } else if (c.isSurrogate()) {
-            painter.drawText(QPointF(xOf(i), baseline), QString(QChar(QChar::ReplacementCharacter)));
-        } else if (const QChar shown = symbolFor(c); !m_hasControlPictures && isControlPicture(shown)) {
-            drawControlPicture(painter, shown, QRectF(xOf(i), baseline - m_ascent, m_cellWidth, m_lineHeight));
-        } else {
-            painter.drawText(QPointF(xOf(i), baseline), QString(shown));
+        if (runEnd > runStart) {
+            painter.setPen(penAt(runStart));
+            painter.drawText(QPointF(xOf(runColumn), baseline), slice.sliced(runStart - sliceFrom, runEnd - runStart));
         }
+    };
+    const auto restartRun = [&](qsizetype position) {
+        runStart = position;
+        runColumn = column;
+    };
+    for (qsizetype i = from;;) {
+        if (composing && i == m_cursor) {
+            flush(i);
+            drawPreedit(painter, xOf(column), baseline);
+            column += composed;
+            restartRun(i);
+        }
+        if (i >= to)
+            break;
+        if (i == selFrom || i == selTo) {
+            flush(i);
+            restartRun(i);
+        }
+        const QChar c = at(i);
+        const char16_t u = c.unicode();
+        if (u < kUniformTableSize && m_uniform[u]) {
+            ++column;
+            ++i;
+            continue;
+        }
+        flush(i);
+        if (c != u'\t') {
+            painter.setPen(penAt(i));
+            if (drawCharacter(painter, c, at(i + 1), at(i - 1), xOf(column), baseline)) {
+                ++column;
+                ++i;
+            }
+        }
+        column = advance(column, c);
+        ++i;
+        restartRun(i);
     }
     flush(to);
+}
+
+bool TextBox::drawCharacter(QPainter &painter, QChar c, QChar next, QChar previous, qreal x,
+                            int baseline) const
+{
+    if (c.isHighSurrogate() && next.isLowSurrogate()) {
+        const std::array pair{c, next};
+        painter.drawText(QPointF(x, baseline), QString(pair.data(), 2));
+        return true;
+    }
+    if (c.isLowSurrogate() && previous.isHighSurrogate()) {
+        // The other half of a pair whose first half is out of view.
+    } else if (c.isSurrogate()) {
+        painter.drawText(QPointF(x, baseline), QString(QChar(QChar::ReplacementCharacter)));
+    } else if (const QChar shown = symbolFor(c); !m_hasControlPictures && isControlPicture(shown)) {
+        drawControlPicture(painter, shown, QRectF(x, baseline - m_ascent, m_cellWidth, m_lineHeight));
+    } else {
+        painter.drawText(QPointF(x, baseline), QString(shown));
+    }
+    return false;
+}
+
+void TextBox::drawPreedit(QPainter &painter, qreal x, int baseline) const
+{
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    painter.setFont(underlined);
+    painter.setPen(palette().color(QPalette::Text));
+    painter.drawText(QPointF(x, baseline), m_preedit);
+    painter.setFont(font());
 }
 
 void TextBox::drawControlPicture(QPainter &painter, QChar picture, const QRectF &cell) const
@@ -326,6 +523,7 @@ bool TextBox::handlesKey(const QKeyEvent *event) const
 {
     static constexpr std::array standardKeys{
         QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
+        QKeySequence::Undo, QKeySequence::Redo,
         QKeySequence::MoveToPreviousChar, QKeySequence::MoveToNextChar,
         QKeySequence::MoveToPreviousLine, QKeySequence::MoveToNextLine,
         QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
@@ -391,6 +589,10 @@ void TextBox::keyPressEvent(QKeyEvent *event)
         cut();
     } else if (event->matches(QKeySequence::Paste)) {
         paste();
+    } else if (event->matches(QKeySequence::Undo)) {
+        undo();
+    } else if (event->matches(QKeySequence::Redo)) {
+        redo();
     } else if (const auto found = std::find_if(moveKeys.begin(), moveKeys.end(),
                                                [event](const MoveKey &k) { return event->matches(k.key); });
                found != moveKeys.end()) {
@@ -402,7 +604,7 @@ void TextBox::keyPressEvent(QKeyEvent *event)
     } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         replaceSelection(u"\r\n"_s);
     } else if (handlesKey(event)) {
-        replaceSelection(event->text());
+        replaceSelection(event->text(), Step::Typing);
     } else {
         QAbstractScrollArea::keyPressEvent(event);
         return;
@@ -416,19 +618,44 @@ void TextBox::mousePressEvent(QMouseEvent *event)
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    m_selecting = true;
-    m_goalColumn = -1;
+    m_drag = Drag::Characters;
     placeCursor(positionAt(event->position().toPoint()), event->modifiers().testFlag(Qt::ShiftModifier));
+    event->accept();
+}
+
+void TextBox::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    std::tie(m_wordStart, m_wordEnd) = wordAt(positionAt(event->position().toPoint()));
+    m_drag = Drag::Words;
+    m_anchor = m_wordStart;
+    placeCursor(m_wordEnd, true);
     event->accept();
 }
 
 void TextBox::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!m_selecting || !(event->buttons() & Qt::LeftButton)) {
+    if (m_drag == Drag::None || !(event->buttons() & Qt::LeftButton)) {
         QAbstractScrollArea::mouseMoveEvent(event);
         return;
     }
-    placeCursor(positionAt(event->position().toPoint()), true);
+    const qsizetype position = positionAt(event->position().toPoint());
+    if (m_drag == Drag::Characters) {
+        placeCursor(position, true);
+    } else {
+        // By words, never giving up the word first double-clicked.
+        const auto [first, last] = wordAt(position);
+        if (first < m_wordStart) {
+            m_anchor = m_wordEnd;
+            placeCursor(first, true);
+        } else {
+            m_anchor = m_wordStart;
+            placeCursor(std::max(last, m_wordEnd), true);
+        }
+    }
     event->accept();
 }
 
@@ -438,7 +665,14 @@ void TextBox::mouseReleaseEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseReleaseEvent(event);
         return;
     }
-    m_selecting = false;
+    m_drag = Drag::None;
+    event->accept();
+}
+
+void TextBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    const std::unique_ptr<QMenu> menu = createContextMenu();
+    menu->exec(event->globalPos());
     event->accept();
 }
 
@@ -456,10 +690,29 @@ void TextBox::focusOutEvent(QFocusEvent *event)
 
 void TextBox::inputMethodEvent(QInputMethodEvent *event)
 {
-    // Only committed text becomes content; a composition in progress is not
-    // shown.
-    if (!event->commitString().isEmpty())
-        replaceSelection(event->commitString());
+    const QString commit = event->commitString();
+    const bool gettingInput = !commit.isEmpty() || event->replacementLength() > 0 || event->preeditString() != m_preedit;
+    // Input, composed or committed, takes the place of the selection, and
+    // the composition's commit joins that into one undo step.
+    if (gettingInput && selectionStart() != selectionEnd())
+        replaceSelection(QString(), Step::Typing);
+    if (!commit.isEmpty() || event->replacementLength() > 0) {
+        // A replacement is around the caret, within the text the input
+        // method was told of.
+        const auto [start, end] = surroundingRange();
+        const qsizetype from = std::clamp(m_cursor + event->replacementStart(), start, end);
+        const qsizetype to = std::clamp(from + event->replacementLength(), from, end);
+        replaceRange(from, to, commit, Step::Typing);
+    }
+    m_preedit = event->preeditString();
+    m_preeditCursor = m_preedit.size();
+    for (const QInputMethodEvent::Attribute &attribute : event->attributes()) {
+        if (attribute.type == QInputMethodEvent::Cursor)
+            m_preeditCursor = std::clamp<qsizetype>(attribute.start, 0, m_preedit.size());
+    }
+    ensureCursorVisible();
+    viewport()->update();
+    updateMicroFocus();
     event->accept();
 }
 
@@ -470,12 +723,7 @@ void TextBox::moveCursor(Move move, bool extendSelection)
         if (m_goalColumn < 0)
             m_goalColumn = column(m_cursor);
         const qsizetype clamped = std::clamp<qsizetype>(target, 0, m_lines.lineCount() - 1);
-        const qsizetype start = m_lines.lineStart(clamped);
-        qsizetype position = start + std::min(m_goalColumn, m_lines.lineLength(m_text, clamped));
-        if (position > start && position < m_text.size() && m_text[position].isLowSurrogate()
-            && m_text[position - 1].isHighSurrogate())
-            --position;
-        return position;
+        return snapToCharacter(m_lines.positionNear(m_text, clamped, static_cast<double>(m_goalColumn)));
     };
     const bool collapse = !extendSelection && m_cursor != m_anchor;
     qsizetype target = m_cursor;
@@ -529,36 +777,97 @@ void TextBox::placeCursor(qsizetype position, bool extendSelection)
     if (!extendSelection)
         m_anchor = position;
     m_goalColumn = -1;
+    m_history.closeStep();
     ensureCursorVisible();
     viewport()->update();
+    updateMicroFocus();
 }
 
-void TextBox::replaceSelection(const QString &replacement)
+void TextBox::replaceSelection(const QString &replacement, Step step)
 {
-    const qsizetype from = selectionStart();
-    const qsizetype removed = selectionEnd() - from;
-    m_text.replace(from, removed, replacement);
-    m_lines.replace(m_text, from, removed, replacement.size());
-    m_cursor = m_anchor = from + replacement.size();
-    // Removing what stood between a "\r" and a "\n" joins them into one
-    // break; the caret goes after it rather than into its middle.
-    if (LineIndex::splitsBreak(m_text, m_cursor))
-        m_anchor = ++m_cursor;
-    m_goalColumn = -1;
-    updateScrollBars();
-    ensureCursorVisible();
-    viewport()->update();
+    replaceRange(selectionStart(), selectionEnd(), replacement, step);
+}
+
+void TextBox::replaceRange(qsizetype from, qsizetype to, const QString &replacement, Step step)
+{
+    if (from == to && replacement.isEmpty())
+        return;
+    EditHistory::Edit edit{.position = from,
+                           .removed = m_text.mid(from, to - from),
+                           .inserted = replacement,
+                           .cursorBefore = m_cursor,
+                           .anchorBefore = m_anchor};
+    change(from, to - from, replacement);
+    m_history.record(std::move(edit), step == Step::Typing);
+    m_cursor = m_anchor = afterBreak(from + replacement.size());
+    editDone();
+}
+
+void TextBox::removeSelection()
+{
+    if (selectionStart() != selectionEnd())
+        replaceSelection(QString());
 }
 
 void TextBox::removeAround(bool forward)
 {
-    if (m_cursor == m_anchor) {
-        const qsizetype other = forward ? nextPosition(m_cursor) : previousPosition(m_cursor);
-        if (other == m_cursor)
-            return;
-        m_anchor = other;
+    if (m_cursor != m_anchor) {
+        removeSelection();
+        return;
     }
-    replaceSelection(QString());
+    const qsizetype other = forward ? nextPosition(m_cursor) : previousPosition(m_cursor);
+    replaceRange(std::min(m_cursor, other), std::max(m_cursor, other), QString(), Step::Other);
+}
+
+void TextBox::change(qsizetype from, qsizetype removed, const QString &inserted)
+{
+    m_text = m_text.replaced(from, removed, inserted);
+    m_lines.replace(m_text, from, removed, inserted.size());
+}
+
+qsizetype TextBox::afterBreak(qsizetype position) const
+{
+    // Removing what stood between a "\r" and a "\n" joins them into one
+    // break; the caret goes after it rather than into its middle.
+    return LineIndex::splitsBreak(m_text, position) ? position + 1 : position;
+}
+
+void TextBox::editDone()
+{
+    m_goalColumn = -1;
+    updateScrollBars();
+    ensureCursorVisible();
+    viewport()->update();
+    updateMicroFocus();
+}
+
+std::pair<qsizetype, qsizetype> TextBox::wordAt(qsizetype position) const
+{
+    const qsizetype line = m_lines.lineAt(position);
+    const qsizetype start = m_lines.lineStart(line);
+    const qsizetype end = m_lines.lineEnd(m_text, line);
+    // On a word's end (a click just after its last character) it is that word.
+    qsizetype inside = position;
+    if (inside == end || wordClassOf(m_text.at(inside)) == WordClass::Space)
+        --inside;
+    if (inside < start || wordClassOf(m_text.at(inside)) == WordClass::Space)
+        return {position, position};
+    const WordClass kind = wordClassOf(m_text.at(inside));
+    qsizetype first = inside;
+    while (first > start && wordClassOf(m_text.at(first - 1)) == kind)
+        --first;
+    qsizetype last = inside + 1;
+    while (last < end && wordClassOf(m_text.at(last)) == kind)
+        ++last;
+    return {first, last};
+}
+
+qsizetype TextBox::snapToCharacter(qsizetype position) const
+{
+    if (position > 0 && position < m_text.size() && m_text.at(position).isLowSurrogate()
+        && m_text.at(position - 1).isHighSurrogate())
+        return position - 1;
+    return position;
 }
 
 qsizetype TextBox::previousPosition(qsizetype position) const
@@ -567,8 +876,8 @@ qsizetype TextBox::previousPosition(qsizetype position) const
         return 0;
     qsizetype previous = position - 1;
     if (previous > 0
-        && ((m_text[previous] == u'\n' && m_text[previous - 1] == u'\r')
-            || (m_text[previous].isLowSurrogate() && m_text[previous - 1].isHighSurrogate())))
+        && ((m_text.at(previous) == u'\n' && m_text.at(previous - 1) == u'\r')
+            || (m_text.at(previous).isLowSurrogate() && m_text.at(previous - 1).isHighSurrogate())))
         --previous;
     return previous;
 }
@@ -580,15 +889,20 @@ qsizetype TextBox::nextPosition(qsizetype position) const
         return size;
     qsizetype next = position + 1;
     if (next < size
-        && ((m_text[position] == u'\r' && m_text[next] == u'\n')
-            || (m_text[position].isHighSurrogate() && m_text[next].isLowSurrogate())))
+        && ((m_text.at(position) == u'\r' && m_text.at(next) == u'\n')
+            || (m_text.at(position).isHighSurrogate() && m_text.at(next).isLowSurrogate())))
         ++next;
     return next;
 }
 
 qsizetype TextBox::column(qsizetype position) const
 {
-    return position - m_lines.lineStart(m_lines.lineAt(position));
+    return m_lines.columnOf(m_lines.lineAt(position), position);
+}
+
+qsizetype TextBox::lineAtCaret() const
+{
+    return m_lines.lineAt(m_cursor);
 }
 
 qsizetype TextBox::positionAt(QPoint point) const
@@ -596,26 +910,39 @@ qsizetype TextBox::positionAt(QPoint point) const
     const qsizetype row = point.y() >= 0 ? point.y() / m_lineHeight : -1 - (-point.y() - 1) / m_lineHeight;
     const qsizetype line = std::clamp<qsizetype>(verticalScrollBar()->value() + row, 0, m_lines.lineCount() - 1);
     const qreal cells = (point.x() + horizontalScrollBar()->value()) / m_cellWidth;
-    // The caret goes to the nearer edge of the cell clicked.
-    const auto col = static_cast<qsizetype>(std::floor(std::max(cells, 0.0) + 0.5));
-    const qsizetype start = m_lines.lineStart(line);
-    qsizetype position = start + std::min(col, m_lines.lineLength(m_text, line));
-    if (position > start && position < m_text.size() && m_text[position].isLowSurrogate()
-        && m_text[position - 1].isHighSurrogate())
-        --position;
-    return position;
+    return snapToCharacter(m_lines.positionNear(m_text, line, std::max(cells, 0.0)));
+}
+
+int TextBox::caretWidth() const
+{
+    return std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
 }
 
 QRect TextBox::cursorRect() const
 {
-    const qsizetype line = m_lines.lineAt(m_cursor);
-    const qsizetype row = line - verticalScrollBar()->value();
-    const qreal x = static_cast<qreal>(column(m_cursor)) * m_cellWidth - horizontalScrollBar()->value();
-    const int caretWidth = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
+    const qsizetype row = lineAtCaret() - verticalScrollBar()->value();
+    // While composing, the caret is inside the composition.
+    const qsizetype caretColumn = column(m_cursor) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
+    const qreal x = static_cast<qreal>(caretColumn) * m_cellWidth - horizontalScrollBar()->value();
+    const int width = caretWidth();
     // Far out of view the caret still gets a rectangle, just off the edge.
-    const auto clampedX = static_cast<int>(std::clamp<qreal>(std::floor(x), -caretWidth - 1, viewport()->width() + 1));
+    const auto clampedX = static_cast<int>(std::clamp<qreal>(std::floor(x), -width - 1, viewport()->width() + 1));
     const auto top = static_cast<int>(std::clamp<qsizetype>(row, -1, visibleRows() + 1)) * m_lineHeight;
-    return QRect(clampedX, top, caretWidth, m_lineHeight);
+    return QRect(clampedX, top, width, m_lineHeight);
+}
+
+void TextBox::repaintForAppend(qsizetype firstChangedLine)
+{
+    // Text appended below the view changes nothing on screen (the scroll
+    // bars repaint themselves).
+    const qsizetype lastShownLine = verticalScrollBar()->value() + visibleRows();
+    if (firstChangedLine > lastShownLine || m_appendRepaint.isActive())
+        return;
+    const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : kAppendRepaintMs;
+    if (since >= kAppendRepaintMs)
+        viewport()->update();
+    else
+        m_appendRepaint.start(static_cast<int>(kAppendRepaintMs - since));
 }
 
 int TextBox::visibleRows() const
@@ -625,7 +952,7 @@ int TextBox::visibleRows() const
 
 void TextBox::ensureCursorVisible()
 {
-    const qsizetype line = m_lines.lineAt(m_cursor);
+    const qsizetype line = lineAtCaret();
     QScrollBar *vertical = verticalScrollBar();
     const int rows = visibleRows();
     if (line < vertical->value())
@@ -634,12 +961,13 @@ void TextBox::ensureCursorVisible()
         vertical->setValue(clampToInt(line - rows + 1));
 
     QScrollBar *horizontal = horizontalScrollBar();
-    const qreal x = static_cast<qreal>(column(m_cursor)) * m_cellWidth;
-    const int caretWidth = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
+    const qsizetype caretColumn = column(m_cursor) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
+    const qreal x = static_cast<qreal>(caretColumn) * m_cellWidth;
+    const int width = caretWidth();
     if (x < horizontal->value())
         horizontal->setValue(static_cast<int>(std::floor(x)));
-    else if (x + caretWidth > horizontal->value() + viewport()->width())
-        horizontal->setValue(static_cast<int>(std::ceil(x + caretWidth)) - viewport()->width());
+    else if (x + width > horizontal->value() + viewport()->width())
+        horizontal->setValue(static_cast<int>(std::ceil(x + width)) - viewport()->width());
 }
 
 void TextBox::updateMetrics()
@@ -676,8 +1004,7 @@ void TextBox::updateScrollBars()
     vertical->setPageStep(rows);
     vertical->setSingleStep(1);
 
-    const int caretWidth = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
-    const qreal contentWidth = static_cast<qreal>(m_lines.longestLineLength()) * m_cellWidth + caretWidth;
+    const qreal contentWidth = static_cast<qreal>(m_lines.widestLineWidth()) * m_cellWidth + caretWidth();
     const qreal overflow = std::ceil(contentWidth) - viewport()->width();
     QScrollBar *horizontal = horizontalScrollBar();
     horizontal->setRange(0, static_cast<int>(std::clamp<qreal>(overflow, 0, std::numeric_limits<int>::max())));

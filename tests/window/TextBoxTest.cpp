@@ -1,49 +1,44 @@
 #include "LineIndex.h"
 #include "TextBox.h"
+#include "TextPrinters.h"
+#include "Wait.h"
 
 #include <QtTest/QTest>
 
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QScrollBar>
 
+#include <QtCore/QElapsedTimer>
+
+#include <QtGui/QAction>
 #include <QtGui/QClipboard>
 #include <QtGui/QFontMetrics>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
+#include <QtGui/QInputMethodEvent>
+#include <QtGui/QPainter>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
-#include <ostream>
+#include <memory>
 #include <random>
 #include <vector>
 
 using namespace Qt::StringLiterals;
 
-// Failures show control characters by their code, so "\r\n" and "\n\r" differ
-// on screen too.
-static void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"';
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u >= 0x20 && u < 0x7F)
-            *out << static_cast<char>(u);
-        else
-            *out << "\\u{" << std::hex << static_cast<unsigned>(u) << std::dec << '}';
-    }
-    *out << '"';
-}
-
 namespace {
 
 // Text built mostly of line-break characters, so that "\r\n" pairs, lone
-// "\r" and "\n", and "\n\r" all turn up often, with U+0000 among them.
+// "\r" and "\n", and "\n\r" all turn up often, with U+0000 and tabs among
+// them.
 QString breakHeavyText(std::mt19937 &random, qsizetype length)
 {
-    static constexpr char16_t alphabet[] = {u'a', u'b', u'\r', u'\n', u'\r', u'\n', u'\0'};
+    static constexpr char16_t alphabet[] = {u'a', u'b', u'\r', u'\n', u'\r', u'\n', u'\0', u'\t'};
     std::uniform_int_distribution<std::size_t> pick(0, std::size(alphabet) - 1);
     QString text;
     for (qsizetype i = 0; i < length; ++i)
@@ -51,20 +46,19 @@ QString breakHeavyText(std::mt19937 &random, qsizetype length)
     return text;
 }
 
-QString latin1Text(std::mt19937 &random, qsizetype length)
-{
-    std::uniform_int_distribution<int> pick(0, 0xFF);
-    QString text;
-    for (qsizetype i = 0; i < length; ++i)
-        text.append(QChar(static_cast<char16_t>(pick(random))));
-    return text;
-}
-
-LineIndex indexOf(QStringView text)
+LineIndex indexOf(const TextValue &text)
 {
     LineIndex index;
     index.rebuild(text);
     return index;
+}
+
+void expectSameIndex(const LineIndex &incremental, const TextValue &text, int step)
+{
+    const LineIndex rebuilt = indexOf(text);
+    ASSERT_EQ(incremental.lineStarts(), rebuilt.lineStarts()) << "step " << step;
+    ASSERT_EQ(incremental.tabPositions(), rebuilt.tabPositions()) << "step " << step;
+    ASSERT_EQ(incremental.widestLineWidth(), rebuilt.widestLineWidth()) << "step " << step;
 }
 
 QString numberedLines(int count)
@@ -80,7 +74,7 @@ QString numberedLines(int count)
 // ---------------------------------------------------------------------------
 // The line index on its own
 
-TEST(LineIndexTest, CountsEachKindOfBreakAsOneLineBreak)
+TEST(LineIndexTest, FindsLinesForEveryKindOfBreak)
 {
     const QString text = u"a\r\nb\rc\nd"_s;
     const LineIndex index = indexOf(text);
@@ -88,107 +82,121 @@ TEST(LineIndexTest, CountsEachKindOfBreakAsOneLineBreak)
     EXPECT_EQ(index.lineEnd(text, 0), 1);
     EXPECT_EQ(index.lineEnd(text, 1), 4);
     EXPECT_EQ(index.lineEnd(text, 3), 8);
-
     // "\n\r" is two breaks, not a pair.
     EXPECT_EQ(indexOf(u"\n\r"_s).lineCount(), 3);
     EXPECT_EQ(indexOf(u""_s).lineCount(), 1);
     EXPECT_EQ(indexOf(u"x\r\n"_s).lineCount(), 2);
     EXPECT_EQ(indexOf(u"x\r\n"_s).lineEnd(u"x\r\n", 0), 1);
     EXPECT_EQ(indexOf(u"\r\r\n\n"_s).lineCount(), 4);
+
+    // A position on a line's end, before its break, belongs to that line.
+    const QString lines = u"ab\r\ncd\ne"_s;
+    const LineIndex at = indexOf(lines);
+    EXPECT_EQ(at.lineAt(0), 0);
+    EXPECT_EQ(at.lineAt(2), 0);
+    EXPECT_EQ(at.lineAt(4), 1);
+    EXPECT_EQ(at.lineAt(6), 1);
+    EXPECT_EQ(at.lineAt(7), 2);
+    EXPECT_EQ(at.lineAt(8), 2);
+    EXPECT_TRUE(LineIndex::splitsBreak(lines, 3));
+    EXPECT_FALSE(LineIndex::splitsBreak(lines, 2));
+    EXPECT_FALSE(LineIndex::splitsBreak(lines, 7));
+
+    // A trailing "\r" joins a "\n" appended later; a second "\r" is a break.
+    TextValue joined = u"ab\r"_s;
+    LineIndex growing = indexOf(joined);
+    ASSERT_EQ(growing.lineCount(), 2);
+    joined = joined + u"\ncd"_s;
+    growing.append(joined, 3);
+    EXPECT_EQ(growing.lineStarts(), (std::vector<qsizetype>{0, 4}));
+    EXPECT_EQ(growing.lineEnd(joined, 0), 2);
+    joined = joined + u"\r"_s;
+    growing.append(joined, 6);
+    joined = joined + u"\r"_s;
+    growing.append(joined, 7);
+    EXPECT_EQ(growing.lineCount(), 4);
 }
 
-TEST(LineIndexTest, MapsPositionsToTheLineHoldingThem)
-{
-    const QString text = u"ab\r\ncd\ne"_s;
-    const LineIndex index = indexOf(text);
-    EXPECT_EQ(index.lineAt(0), 0);
-    EXPECT_EQ(index.lineAt(2), 0); // end of "ab", before its break
-    EXPECT_EQ(index.lineAt(4), 1);
-    EXPECT_EQ(index.lineAt(6), 1);
-    EXPECT_EQ(index.lineAt(7), 2);
-    EXPECT_EQ(index.lineAt(8), 2);
-    EXPECT_TRUE(LineIndex::splitsBreak(text, 3));
-    EXPECT_FALSE(LineIndex::splitsBreak(text, 2));
-    EXPECT_FALSE(LineIndex::splitsBreak(text, 7));
-}
-
-TEST(LineIndexTest, JoinsTrailingCarriageReturnWithLaterLineFeed)
-{
-    QString text = u"ab\r"_s;
-    LineIndex index = indexOf(text);
-    ASSERT_EQ(index.lineCount(), 2);
-
-    text += u"\ncd"_s;
-    index.append(text, 3);
-    EXPECT_EQ(index.lineStarts(), (std::vector<qsizetype>{0, 4}));
-    EXPECT_EQ(index.lineEnd(text, 0), 2);
-
-    // A second "\r" after a "\r" is a second break.
-    text += u"\r"_s;
-    index.append(text, 6);
-    text += u"\r"_s;
-    index.append(text, 7);
-    EXPECT_EQ(index.lineCount(), 4);
-}
-
-TEST(LineIndexTest, AppendsInPiecesGiveTheSameIndexAsARebuild)
+TEST(LineIndexTest, AppendsAndEditsGiveTheSameIndexAsARebuild)
 {
     std::mt19937 random(20240611);
+    std::uniform_int_distribution<qsizetype> pieceLength(0, 12);
     for (int round = 0; round < 50; ++round) {
         const QString whole = breakHeavyText(random, 400);
-        std::uniform_int_distribution<qsizetype> pieceLength(0, 12);
-        LineIndex incremental;
-        qsizetype done = 0;
-        incremental.rebuild(QStringView(whole).first(done));
-        while (done < whole.size()) {
-            const qsizetype next = std::min(whole.size(), done + pieceLength(random));
-            const QStringView text = QStringView(whole).first(next);
+        TextValue text;
+        LineIndex incremental = indexOf(text);
+        while (text.size() < whole.size()) {
+            const qsizetype done = text.size();
+            text = text + QStringView(whole).sliced(done, std::min(whole.size() - done, pieceLength(random)));
             incremental.append(text, done);
-            done = next;
-            const LineIndex rebuilt = indexOf(text);
-            ASSERT_EQ(incremental.lineStarts(), rebuilt.lineStarts()) << "round " << round << " at " << done;
-            ASSERT_EQ(incremental.longestLineLength(), rebuilt.longestLineLength());
+            expectSameIndex(incremental, text, round);
         }
     }
-}
 
-TEST(LineIndexTest, EditsAnywhereGiveTheSameIndexAsARebuild)
-{
-    std::mt19937 random(77);
-    QString text = breakHeavyText(random, 300);
-    LineIndex incremental = indexOf(text);
+    QString edited = breakHeavyText(random, 300);
+    LineIndex incremental = indexOf(edited);
     for (int edit = 0; edit < 2000; ++edit) {
-        std::uniform_int_distribution<qsizetype> at(0, text.size());
-        const qsizetype from = at(random);
-        std::uniform_int_distribution<qsizetype> removable(0, std::min<qsizetype>(4, text.size() - from));
-        const qsizetype removed = removable(random);
+        const qsizetype from = std::uniform_int_distribution<qsizetype>(0, edited.size())(random);
+        const qsizetype removed =
+            std::uniform_int_distribution<qsizetype>(0, std::min<qsizetype>(4, edited.size() - from))(random);
         // Keep the size roughly level so edits keep hitting every kind of join.
-        const QString inserted = breakHeavyText(random, text.size() > 300 ? removed : removed + 2);
-        text.replace(from, removed, inserted);
-        incremental.replace(text, from, removed, inserted.size());
-        const LineIndex rebuilt = indexOf(text);
-        ASSERT_EQ(incremental.lineStarts(), rebuilt.lineStarts()) << "edit " << edit;
-        ASSERT_EQ(incremental.longestLineLength(), rebuilt.longestLineLength()) << "edit " << edit;
+        const QString inserted = breakHeavyText(random, edited.size() > 300 ? removed : removed + 2);
+        edited.replace(from, removed, inserted);
+        incremental.replace(edited, from, removed, inserted.size());
+        expectSameIndex(incremental, edited, edit);
     }
 }
 
-TEST(LineIndexTest, LongestLineFollowsLinesThatGrowAndShrink)
+TEST(LineIndexTest, WidestLineFollowsLinesThatGrowAndShrink)
 {
     QString text = u"aaaaaa\nbb"_s;
     LineIndex index = indexOf(text);
-    EXPECT_EQ(index.longestLineLength(), 6);
+    EXPECT_EQ(index.widestLineWidth(), 6);
+    const auto edit = [&](qsizetype from, qsizetype removed, const QString &inserted) {
+        text.replace(from, removed, inserted);
+        index.replace(text, from, removed, inserted.size());
+        return index.widestLineWidth();
+    };
+    EXPECT_EQ(edit(1, 4, QString()), 2);    // "aa\nbb"
+    EXPECT_EQ(edit(5, 0, u"bbbbb"_s), 7);   // "aa\nbbbbbbb"
+    EXPECT_EQ(edit(6, 0, u"\r"_s), 4);      // splits the long line: "aa\nbbb\rbbbb"
+    // Widths count columns: a tab reaches the next stop, a character before
+    // it only fills the tab, and taking the tab away narrows the line again.
+    EXPECT_EQ(edit(0, 0, u"\t"_s), 10);     // "\taa\n..."
+    EXPECT_EQ(edit(0, 0, u"x"_s), 10);      // "x\taa\n..."
+    EXPECT_EQ(edit(1, 1, QString()), 4);    // "xaa\n..."
+}
 
-    text.replace(1, 4, QString()); // "aa\nbb"
-    index.replace(text, 1, 4, 0);
-    EXPECT_EQ(index.longestLineLength(), 2);
+TEST(LineIndexTest, TabsReachTheNextStopOfEightColumns)
+{
+    // Columns of line 0: a 0, b 1, tab 2..8, c 8, tabs 9..16 and 16..24,
+    // d 24 .. j 30, end 31.
+    const QString text = u"ab\tc\t\tdefghij\r\n0123456789"_s;
+    const LineIndex index = indexOf(text);
+    EXPECT_EQ(index.tabPositions(), (std::vector<qsizetype>{2, 4, 5}));
+    EXPECT_EQ(index.columnOf(0, 2), 2);
+    EXPECT_EQ(index.columnOf(0, 3), 8);
+    EXPECT_EQ(index.columnOf(0, 6), 24);
+    EXPECT_EQ(index.lineWidth(text, 0), 31);
+    EXPECT_EQ(index.widestLineWidth(), 31);
 
-    text.insert(5, u"bbbbb"_s); // "aa\nbbbbbbb"
-    index.replace(text, 5, 0, 5);
-    EXPECT_EQ(index.longestLineLength(), 7);
+    // The caret goes to the nearer edge of a cell, a tab's cell too.
+    EXPECT_EQ(index.positionNear(text, 0, 4.9), 2);
+    EXPECT_EQ(index.positionNear(text, 0, 5.1), 3);
+    EXPECT_EQ(index.positionNear(text, 0, 8.4), 3);
+    EXPECT_EQ(index.positionNear(text, 0, 8.6), 4);
+    EXPECT_EQ(index.positionNear(text, 0, 100.0), 13);
+    // Painting starts at the character whose cell holds the first column.
+    EXPECT_EQ(index.positionCovering(text, 0, 7), 2);
+    EXPECT_EQ(index.positionCovering(text, 0, 8), 3);
+    EXPECT_EQ(index.positionCovering(text, 0, 20), 5);
+    EXPECT_EQ(index.positionCovering(text, 0, 25), 7);
+    EXPECT_EQ(index.positionCovering(text, 0, 99), 13);
 
-    text.insert(6, u"\r"_s); // splits the long line: "aa\nbbb\rbbbb"
-    index.replace(text, 6, 0, 1);
-    EXPECT_EQ(index.longestLineLength(), 4);
+    // On a line without tabs a column is an offset.
+    EXPECT_EQ(index.columnOf(1, 20), 5);
+    EXPECT_EQ(index.positionNear(text, 1, 5.0), 20);
+    EXPECT_EQ(index.positionCovering(text, 1, 5), 20);
 }
 
 // ---------------------------------------------------------------------------
@@ -216,17 +224,22 @@ protected:
                       row * lineHeight + lineHeight / 2);
     }
 
+    void click(int row, qsizetype column, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::mouseClick(box.viewport(), Qt::LeftButton, modifiers, cell(row, column));
+    }
+
     QImage viewportImage()
     {
         return box.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
 
     // Whether anything but background was painted in the viewport pixels
-    // [left, right) of the first `rows` text rows.
-    bool inkBetween(const QImage &image, int left, int right, int rows = 1) const
+    // [left, right) of the first text row.
+    bool inkBetween(const QImage &image, int left, int right) const
     {
         const QRgb background = box.palette().color(QPalette::Base).rgb();
-        for (int y = 0; y < std::min(image.height(), rows * lineHeight); ++y)
+        for (int y = 0; y < std::min(image.height(), lineHeight); ++y)
             for (int x = std::max(0, left); x < std::min(image.width(), right); ++x)
                 if (image.pixel(x, y) != background)
                     return true;
@@ -240,6 +253,12 @@ protected:
         const double left = static_cast<double>(column) * cellWidth;
         return inkBetween(image, static_cast<int>(std::floor(left)) + 1,
                           static_cast<int>(std::ceil(left + cellWidth)) - 1);
+    }
+
+    // Where the caret is drawn, in the viewport.
+    QRect caretRect() const
+    {
+        return box.inputMethodQuery(Qt::ImCursorRectangle).toRect().translated(-box.viewport()->geometry().topLeft());
     }
 
     static bool clipboardWorks()
@@ -257,8 +276,9 @@ protected:
 TEST_F(TextBoxTest, TextReadsBackExactlyWhatWasSet)
 {
     std::mt19937 random(4242);
-    const QString text = u"one\r\ntwo\rthree\nfour"_s + QChar(u'\0') + u"five"_s + QChar(u'\u00FF')
-        + latin1Text(random, 2000);
+    QString text = u"one\r\ntwo\rthree\nfour"_s + QChar(u'\0') + u"five"_s + QChar(u'\u00FF');
+    for (int i = 0; i < 2000; ++i)
+        text.append(QChar(static_cast<char16_t>(std::uniform_int_distribution<int>(0, 0xFF)(random))));
     box.setText(text);
     EXPECT_EQ(box.Text(), text);
     EXPECT_EQ(box.Text().size(), text.size());
@@ -266,9 +286,16 @@ TEST_F(TextBoxTest, TextReadsBackExactlyWhatWasSet)
     // An extending set keeps every character too, the join included.
     const QString longer = text + u"\r"_s;
     box.setText(longer);
-    box.setText(longer + u"\n"_s + QChar(u'\0'));
+    box.setText(box.Text() + u"\n"_s + QChar(u'\0'));
     EXPECT_EQ(box.Text(), longer + u"\n"_s + QChar(u'\0'));
 
+    // Any other set replaces content and selection.
+    box.setText(u"abcdef"_s);
+    box.selectAll();
+    box.setText(u"abX"_s);
+    EXPECT_EQ(box.Text(), u"abX"_s);
+    EXPECT_TRUE(box.selectedText().isEmpty());
+    EXPECT_EQ(box.cursorPosition(), 3);
     box.setText(QString());
     EXPECT_TRUE(box.Text().isEmpty());
     EXPECT_EQ(box.lineCount(), 1);
@@ -297,22 +324,19 @@ TEST_F(TextBoxTest, LineCountFollowsBreaksSplitAcrossAppends)
 TEST_F(TextBoxTest, TypedTextStaysWhereTypedWhenTextIsAppended)
 {
     box.setText(u"Text1"_s);
-    QTest::mouseClick(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(0, 2));
+    click(0, 2);
     ASSERT_EQ(box.cursorPosition(), 2);
     QTest::keyClicks(&box, u"ab"_s);
     EXPECT_EQ(box.Text(), u"Teabxt1"_s);
-
     box.setText(box.Text() + u"xyz"_s);
     EXPECT_EQ(box.Text(), u"Teabxt1xyz"_s);
     EXPECT_EQ(box.cursorPosition(), 4);
     QTest::keyClicks(&box, u"!"_s);
     EXPECT_EQ(box.Text(), u"Teab!xt1xyz"_s);
-}
 
-TEST_F(TextBoxTest, CaretAfterATrailingReturnStaysOnItsLineWhenTheLineFeedArrives)
-{
+    // A caret after a trailing "\r" stays on its line when the "\n" arrives.
     box.setText(u"ab\r"_s);
-    box.setCursorPosition(3); // the start of the empty line after "\r"
+    box.setCursorPosition(3);
     box.setText(box.Text() + u"\ncd"_s);
     EXPECT_EQ(box.lineCount(), 2);
     EXPECT_EQ(box.cursorPosition(), 4);
@@ -320,8 +344,9 @@ TEST_F(TextBoxTest, CaretAfterATrailingReturnStaysOnItsLineWhenTheLineFeedArrive
     EXPECT_EQ(box.Text(), u"ab\r\nXcd"_s);
 }
 
-TEST_F(TextBoxTest, TypingReplacesTheSelectionAndTakesMarkupAsText)
+TEST_F(TextBoxTest, EditingKeysTakeMarkupAsTextAndALineBreakAsOneUnit)
 {
+    // Typing replaces the selection.
     box.setText(u"hello"_s);
     box.setCursorPosition(0);
     QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
@@ -330,10 +355,7 @@ TEST_F(TextBoxTest, TypingReplacesTheSelectionAndTakesMarkupAsText)
     EXPECT_EQ(box.Text(), u"<b>llo"_s);
     EXPECT_EQ(box.cursorPosition(), 3);
     EXPECT_EQ(box.selectionStart(), box.selectionEnd());
-}
 
-TEST_F(TextBoxTest, EnterInsertsCarriageReturnLineFeed)
-{
     box.setText(u"ab"_s);
     box.setCursorPosition(1);
     QTest::keyClick(&box, Qt::Key_Return);
@@ -342,27 +364,32 @@ TEST_F(TextBoxTest, EnterInsertsCarriageReturnLineFeed)
     EXPECT_EQ(box.cursorPosition(), 3);
     QTest::keyClick(&box, Qt::Key_Enter);
     EXPECT_EQ(box.Text(), u"a\r\n\r\nb"_s);
-}
 
-TEST_F(TextBoxTest, BackspaceAndDeleteTakeALineBreakAsOneUnit)
-{
     box.setText(u"a\r\nb"_s);
     box.setCursorPosition(3);
     QTest::keyClick(&box, Qt::Key_Backspace);
     EXPECT_EQ(box.Text(), u"ab"_s);
     EXPECT_EQ(box.cursorPosition(), 1);
-
     box.setText(u"a\r\nb"_s);
     box.setCursorPosition(1);
     QTest::keyClick(&box, Qt::Key_Delete);
     EXPECT_EQ(box.Text(), u"ab"_s);
     EXPECT_EQ(box.lineCount(), 1);
-
     // Lone breaks go one character at a time.
     box.setText(u"a\r\rb"_s);
     box.setCursorPosition(3);
     QTest::keyClick(&box, Qt::Key_Backspace);
     EXPECT_EQ(box.Text(), u"a\rb"_s);
+
+    // Deleting what stands between "\r" and "\n" joins them into one break,
+    // and the caret is not left inside it.
+    box.setText(u"a\rx\nb"_s);
+    ASSERT_EQ(box.lineCount(), 3);
+    box.setCursorPosition(3);
+    QTest::keyClick(&box, Qt::Key_Backspace);
+    EXPECT_EQ(box.Text(), u"a\r\nb"_s);
+    EXPECT_EQ(box.lineCount(), 2);
+    EXPECT_EQ(box.cursorPosition(), 3);
 
     // Nothing to take at either end; a selection goes whole.
     box.setText(u"xyz"_s);
@@ -377,23 +404,10 @@ TEST_F(TextBoxTest, BackspaceAndDeleteTakeALineBreakAsOneUnit)
     EXPECT_EQ(box.Text(), u"x"_s);
 }
 
-TEST_F(TextBoxTest, DeletingBetweenReturnAndLineFeedJoinsThemIntoOneBreak)
-{
-    box.setText(u"a\rx\nb"_s);
-    ASSERT_EQ(box.lineCount(), 3);
-    box.setCursorPosition(3);
-    QTest::keyClick(&box, Qt::Key_Backspace);
-    EXPECT_EQ(box.Text(), u"a\r\nb"_s);
-    EXPECT_EQ(box.lineCount(), 2);
-    // The caret is not left inside the new "\r\n".
-    EXPECT_EQ(box.cursorPosition(), 3);
-}
-
-TEST_F(TextBoxTest, ArrowsHomeAndEndMoveTheCaret)
+TEST_F(TextBoxTest, MovementKeysMoveTheCaretAndKeepItInView)
 {
     box.setText(u"abcdef\r\nxy\nlmnopq"_s);
     box.setCursorPosition(4);
-
     // Up and Down aim for the same column, even past a shorter line.
     QTest::keyClick(&box, Qt::Key_Down);
     EXPECT_EQ(box.cursorPosition(), 10); // end of "xy"
@@ -402,14 +416,12 @@ TEST_F(TextBoxTest, ArrowsHomeAndEndMoveTheCaret)
     QTest::keyClick(&box, Qt::Key_Up);
     QTest::keyClick(&box, Qt::Key_Up);
     EXPECT_EQ(box.cursorPosition(), 4);
-
     // Left and Right step over a "\r\n" in one go.
     box.setCursorPosition(6);
     QTest::keyClick(&box, Qt::Key_Right);
     EXPECT_EQ(box.cursorPosition(), 8);
     QTest::keyClick(&box, Qt::Key_Left);
     EXPECT_EQ(box.cursorPosition(), 6);
-
     box.setCursorPosition(9);
     QTest::keyClick(&box, Qt::Key_End);
     EXPECT_EQ(box.cursorPosition(), 10);
@@ -421,33 +433,21 @@ TEST_F(TextBoxTest, ArrowsHomeAndEndMoveTheCaret)
     EXPECT_EQ(box.cursorPosition(), 0);
     QTest::keyClick(&box, Qt::Key_Left);
     EXPECT_EQ(box.cursorPosition(), 0);
-}
 
-TEST_F(TextBoxTest, PageKeysMoveTheCaretAndTheViewByAPage)
-{
+    // Pages move caret and view; the ends of the text bring the view along.
     box.setText(numberedLines(200));
     box.setCursorPosition(0);
-    ASSERT_EQ(box.verticalScrollBar()->value(), 0);
     const int rows = box.viewport()->height() / lineHeight;
     ASSERT_GT(rows, 2);
-
     QTest::keyClick(&box, Qt::Key_PageDown);
-    const LineIndex lines = indexOf(box.Text());
-    const qsizetype line = lines.lineAt(box.cursorPosition());
+    const qsizetype line = indexOf(box.Text()).lineAt(box.cursorPosition());
     EXPECT_GE(line, rows - 1);
     EXPECT_LE(line, rows);
     EXPECT_GT(box.verticalScrollBar()->value(), 0);
     EXPECT_LE(box.verticalScrollBar()->value(), line);
-
     QTest::keyClick(&box, Qt::Key_PageUp);
     EXPECT_EQ(box.cursorPosition(), 0);
     EXPECT_EQ(box.verticalScrollBar()->value(), 0);
-}
-
-TEST_F(TextBoxTest, KeyboardMovesKeepTheCaretInView)
-{
-    box.setText(numberedLines(200));
-    box.setCursorPosition(0);
     QTest::keyClick(&box, Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
     QTest::keyClick(&box, Qt::Key_Home, Qt::ControlModifier);
@@ -469,166 +469,195 @@ TEST_F(TextBoxTest, ShiftWithAMoveExtendsTheSelection)
     EXPECT_EQ(box.selectionStart(), 1);
     EXPECT_EQ(box.selectionEnd(), 3);
     EXPECT_EQ(box.selectedText(), u"bc"_s);
-
     QTest::keyClick(&box, Qt::Key_Down, Qt::ShiftModifier);
     EXPECT_EQ(box.selectedText(), u"bcdef\r\nxy"_s);
     QTest::keyClick(&box, Qt::Key_Home, Qt::ShiftModifier);
     EXPECT_EQ(box.selectedText(), u"bcdef\r\n"_s);
-
     // A plain move ends the selection at its edge.
     QTest::keyClick(&box, Qt::Key_Left);
     EXPECT_EQ(box.cursorPosition(), 1);
     EXPECT_TRUE(box.selectedText().isEmpty());
 }
 
-TEST_F(TextBoxTest, SelectAllAndCopyPutTheExactCharactersOnTheClipboard)
+TEST_F(TextBoxTest, ClipboardKeysMoveTheExactCharacters)
 {
     if (!clipboardWorks())
         GTEST_SKIP() << "no clipboard on this platform";
+    QClipboard *clipboard = QGuiApplication::clipboard();
     const QString text = u"a\r\nb\rc\n"_s + QChar(u'\0') + u"d"_s + QChar(u'\u00FF');
     box.setText(text);
     QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(box.selectedText(), text);
     QTest::keyClick(&box, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
-
-    // A part of the text: exactly that part.
+    EXPECT_EQ(clipboard->text(), text);
     box.setCursorPosition(1);
     QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
     QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
     box.copy();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"\r\nb"_s);
-}
+    EXPECT_EQ(clipboard->text(), u"\r\nb"_s);
 
-TEST_F(TextBoxTest, PasteAndCutMoveExactCharacters)
-{
-    if (!clipboardWorks())
-        GTEST_SKIP() << "no clipboard on this platform";
     const QString pasted = u"x\r\ny"_s + QChar(u'\0') + u"\r"_s;
-    QGuiApplication::clipboard()->setText(pasted);
+    clipboard->setText(pasted);
     box.setText(u"[]"_s);
     box.setCursorPosition(1);
     QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(box.Text(), u"["_s + pasted + u"]"_s);
     EXPECT_EQ(box.cursorPosition(), 1 + pasted.size());
     EXPECT_EQ(box.lineCount(), 3);
-
     box.setCursorPosition(1);
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
     QTest::keyClick(&box, Qt::Key_X, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"x\r\ny"_s);
+    EXPECT_EQ(clipboard->text(), u"x\r\ny"_s);
     EXPECT_EQ(box.Text(), u"["_s + QChar(u'\0') + u"\r]"_s);
 }
 
-TEST_F(TextBoxTest, MouseClickPlacesTheCaretAtTheClickedLineAndColumn)
+TEST_F(TextBoxTest, MouseClicksAndDragsPlaceTheCaretAndSelect)
 {
     box.setText(u"first line\r\nsecond\nthird line here"_s);
-    QTest::mouseClick(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(1, 3));
+    click(1, 3);
     EXPECT_EQ(box.cursorPosition(), 12 + 3);
-    QTest::mouseClick(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(2, 10));
+    click(2, 10);
     EXPECT_EQ(box.cursorPosition(), 19 + 10);
-    // Past the end of a line: its end, not the next line.
-    QTest::mouseClick(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(1, 30));
+    click(1, 30); // past the end of a line: its end, not the next line
     EXPECT_EQ(box.cursorPosition(), 18);
-    // Below the last line: the last line.
-    QTest::mouseClick(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(8, 2));
+    click(8, 2); // below the last line: the last line
     EXPECT_EQ(box.cursorPosition(), 19 + 2);
-    // Shift+click extends.
-    QTest::mouseClick(box.viewport(), Qt::LeftButton, Qt::ShiftModifier, cell(0, 1));
+    click(0, 1, Qt::ShiftModifier);
     EXPECT_EQ(box.selectedText(), u"irst line\r\nsecond\nth"_s);
-}
 
-TEST_F(TextBoxTest, MouseDragSelects)
-{
     box.setText(u"abcdef\r\nghijkl"_s);
     QTest::mousePress(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(0, 2));
     QTest::mouseMove(box.viewport(), cell(1, 3));
     QTest::mouseRelease(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(1, 3));
     EXPECT_EQ(box.selectionStart(), 2);
     EXPECT_EQ(box.selectionEnd(), 11);
-    EXPECT_EQ(box.selectedText(), u"cdef\r\nghi"_s);
+
+    // A double-click selects a word: letters, digits and underscores, or a
+    // run of other characters that are not space; a drag on goes by words.
+    box.setText(u"foo_bar1 +-= baz\r\nnext"_s);
+    QTest::mouseDClick(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(0, 5));
+    QTest::mouseRelease(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(0, 5));
+    EXPECT_EQ(box.selectedText(), u"foo_bar1"_s);
+    QTest::mouseDClick(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(0, 10));
+    EXPECT_EQ(box.selectedText(), u"+-="_s);
+    QTest::mouseMove(box.viewport(), cell(0, 14));
+    EXPECT_EQ(box.selectedText(), u"+-= baz"_s);
+    QTest::mouseMove(box.viewport(), cell(0, 2));
+    EXPECT_EQ(box.selectedText(), u"foo_bar1 +-="_s);
+    QTest::mouseRelease(box.viewport(), Qt::LeftButton, Qt::NoModifier, cell(0, 2));
+    // Shift+click extends from the anchor, here the end of the word first
+    // double-clicked.
+    click(1, 2, Qt::ShiftModifier);
+    EXPECT_EQ(box.selectedText(), u" baz\r\nne"_s);
 }
 
-TEST_F(TextBoxTest, AppendKeepsCaretSelectionAndViewWhenScrolledUp)
+TEST_F(TextBoxTest, AppendKeepsCaretSelectionAndViewWhenScrolledAway)
 {
-    box.setText(numberedLines(200));
+    // A long first line gives the view somewhere to be scrolled sideways.
+    const QString longLine = QString(300, u'w') + u"\r\n"_s;
+    box.setText(longLine + numberedLines(200));
     box.verticalScrollBar()->setValue(10);
-    box.setCursorPosition(120);
+    const qsizetype at = longLine.size() + 120;
+    box.setCursorPosition(at);
     QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
     QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
+    box.horizontalScrollBar()->setValue(box.horizontalScrollBar()->maximum() / 2);
     const int view = box.verticalScrollBar()->value();
+    const int sideways = box.horizontalScrollBar()->value();
     ASSERT_LT(view, box.verticalScrollBar()->maximum());
+    ASSERT_GT(sideways, 0);
     const QString selected = box.selectedText();
 
-    box.setText(box.Text() + numberedLines(50));
+    box.setText(box.Text() + numberedLines(50) + QString(500, u'w'));
     EXPECT_EQ(box.verticalScrollBar()->value(), view);
-    EXPECT_EQ(box.selectionStart(), 120);
-    EXPECT_EQ(box.selectionEnd(), 122);
-    EXPECT_EQ(box.cursorPosition(), 122);
+    EXPECT_EQ(box.horizontalScrollBar()->value(), sideways);
+    EXPECT_EQ(box.selectionStart(), at);
+    EXPECT_EQ(box.cursorPosition(), at + 2);
     EXPECT_EQ(box.selectedText(), selected);
 }
 
 TEST_F(TextBoxTest, AppendFollowsTheEndWhileTheEndIsShown)
 {
     box.setText(numberedLines(200));
-    box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
-    const int before = box.verticalScrollBar()->maximum();
     box.setCursorPosition(5);
     box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
-
+    const int before = box.verticalScrollBar()->maximum();
     box.setText(box.Text() + numberedLines(50));
     EXPECT_EQ(box.verticalScrollBar()->maximum(), before + 50);
     EXPECT_EQ(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
     EXPECT_EQ(box.cursorPosition(), 5);
-}
 
-TEST_F(TextBoxTest, ViewShowingTheEndKeepsTheLastLineInViewWhenALongLineBringsTheHorizontalBar)
-{
-    box.setText(numberedLines(200));
-    box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
+    // Also when a long line brings the horizontal bar and the view shrinks.
     ASSERT_FALSE(box.horizontalScrollBar()->isVisible());
     const int viewportHeight = box.viewport()->height();
-
     box.setText(box.Text() + QString(500, u'w'));
     QApplication::processEvents();
-
     ASSERT_LT(box.viewport()->height(), viewportHeight) << "the horizontal bar did not appear";
     EXPECT_EQ(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
     const auto lastShownFully = box.verticalScrollBar()->value() + box.viewport()->height() / lineHeight - 1;
     EXPECT_EQ(lastShownFully, box.lineCount() - 1);
 }
 
-TEST_F(TextBoxTest, NonExtendingSetReplacesContentAndSelection)
+// Counts the paints of a widget.
+class PaintCounter : public QObject
 {
-    box.setText(u"abcdef"_s);
-    box.selectAll();
-    box.setText(u"abX"_s);
-    EXPECT_EQ(box.Text(), u"abX"_s);
-    EXPECT_TRUE(box.selectedText().isEmpty());
-    EXPECT_EQ(box.cursorPosition(), 3);
-    EXPECT_EQ(box.lineCount(), 1);
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+TEST_F(TextBoxTest, AppendsRepaintOnlyWhatShowsAndNotOncePerBurst)
+{
+    box.setText(numberedLines(200));
+    box.verticalScrollBar()->setValue(0);
+    runEventsFor(60);
+    PaintCounter counter(box.viewport());
+
+    // Below the view: nothing on screen changes.
+    box.setText(box.Text() + u"tail"_s);
+    runEventsFor(60);
+    EXPECT_EQ(counter.paints, 0);
+
+    // At the end, a burst of small appends is painted once or twice, and the
+    // last of them does get painted.
+    box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
+    runEventsFor(60);
+    counter.paints = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int burst = 0; burst < 20; ++burst) {
+        box.setText(box.Text() + u"x"_s);
+        QApplication::processEvents();
+    }
+    const qint64 burstMs = elapsed.elapsed();
+    const int paintsDuringBursts = counter.paints;
+    EXPECT_LE(paintsDuringBursts, 2 + burstMs / 33) << "over " << burstMs << " ms";
+    EXPECT_TRUE(waitUntil([&] { return counter.paints > paintsDuringBursts; }, 1000))
+        << "the last append was never painted";
 }
 
 TEST_F(TextBoxTest, DrawsMarkupLiterallyAndControlsAsTheirSymbols)
 {
     // Rich text would show a bold "x" alone, leaving cells empty.
-    const QString text = u"<b>x</b>"_s + QChar(u'\0') + u"\x01\t\x7f \x1b"_s;
+    const QString text = u"<b>x</b>"_s + QChar(u'\0') + u"\x01\x7f \x1b"_s;
     box.setText(text);
     box.setCursorPosition(0);
     box.clearFocus();
     const QImage image = viewportImage();
-    for (qsizetype column = 0; column < text.size(); ++column) {
-        if (text[column] == u' ')
-            EXPECT_FALSE(inkInCell(image, column)) << "column " << column;
-        else
-            EXPECT_TRUE(inkInCell(image, column)) << "column " << column;
-    }
-    EXPECT_EQ(box.Text(), text);
+    for (qsizetype column = 0; column < text.size(); ++column)
+        EXPECT_EQ(inkInCell(image, column), text[column] != u' ') << "column " << column;
 
     // Each control looks exactly like its symbol typed in as a character.
-    const QString symbols = u"<b>x</b>\u2400\u2401\u2409\u2421 \u241B"_s;
-    box.setText(symbols);
+    box.setText(u"<b>x</b>\u2400\u2401\u2421 \u241B"_s);
     box.setCursorPosition(0);
     EXPECT_EQ(viewportImage(), image);
 }
@@ -646,7 +675,6 @@ TEST_F(TextBoxTest, VeryLongLinePaintsTheSliceInViewAndGrows)
 
     // Scroll so that the marked character lands in the fourth cell.
     const int scroll = static_cast<int>(std::lround(static_cast<double>(marked - 3) * cellWidth));
-    box.horizontalScrollBar()->setValue(scroll);
     box.setCursorPosition(0);
     box.horizontalScrollBar()->setValue(scroll);
     const QImage image = viewportImage();
@@ -665,5 +693,200 @@ TEST_F(TextBoxTest, VeryLongLinePaintsTheSliceInViewAndGrows)
     EXPECT_EQ(box.Text().size(), length + 1000);
     EXPECT_GT(box.horizontalScrollBar()->maximum(), range);
     EXPECT_EQ(box.cursorPosition(), marked);
-    EXPECT_FALSE(viewportImage().isNull());
+}
+
+TEST_F(TextBoxTest, TabReachesTheNextStopOnScreenForCaretAndMouse)
+{
+    box.setText(u"ab\r\n0123456789x"_s);
+    box.setCursorPosition(1);
+    QInputMethodEvent typed;
+    typed.setCommitString(u"\t"_s);
+    QCoreApplication::sendEvent(&box, &typed);
+    ASSERT_EQ(box.Text(), u"a\tb\r\n0123456789x"_s);
+    box.clearFocus();
+    const QImage image = viewportImage();
+    for (qsizetype column = 0; column <= 8; ++column)
+        EXPECT_EQ(inkInCell(image, column), column == 0 || column == 8) << "column " << column;
+
+    // A click on column 8 lands after the tab, one in its first half before it.
+    click(0, 8);
+    EXPECT_EQ(box.cursorPosition(), 2);
+    EXPECT_NEAR(caretRect().x(), 8 * cellWidth, 1.0);
+    click(0, 3);
+    EXPECT_EQ(box.cursorPosition(), 1);
+
+    // Up and Down keep the screen column, not the offset.
+    box.setCursorPosition(5 + 9); // "012345678|9x"
+    QTest::keyClick(&box, Qt::Key_Up);
+    EXPECT_EQ(box.cursorPosition(), 3); // after "b", column 9
+    QTest::keyClick(&box, Qt::Key_Down);
+    EXPECT_EQ(box.cursorPosition(), 5 + 9);
+    box.setCursorPosition(2);
+    QTest::keyClick(&box, Qt::Key_Down);
+    EXPECT_EQ(box.cursorPosition(), 5 + 8);
+
+    // The horizontal extent is in columns: 100 tabs and an "x" reach as far
+    // as 801 spaces.
+    box.setText(QString(100, u'\t') + u"x"_s);
+    const int tabbed = box.horizontalScrollBar()->maximum();
+    EXPECT_GT(tabbed, 0);
+    box.setText(QString(801, u' '));
+    EXPECT_EQ(box.horizontalScrollBar()->maximum(), tabbed);
+}
+
+TEST_F(TextBoxTest, UndoTakesBackTheUsersOwnEditsAndRedoRepeatsThem)
+{
+    box.setText(u"Text1"_s);
+    box.setCursorPosition(5);
+    QTest::keyClicks(&box, u" word"_s);
+    QTest::keySequence(&box, QKeySequence::Undo);
+    EXPECT_EQ(box.Text(), u"Text1"_s) << "the typed word is one step";
+    EXPECT_EQ(box.cursorPosition(), 5);
+    QTest::keySequence(&box, QKeySequence::Redo);
+    EXPECT_EQ(box.Text(), u"Text1 word"_s);
+
+    // A caret move ends the typing step; a Backspace is a step of its own.
+    QTest::keyClick(&box, Qt::Key_Home);
+    QTest::keyClicks(&box, u"> "_s);
+    QTest::keyClick(&box, Qt::Key_End);
+    QTest::keyClick(&box, Qt::Key_Backspace);
+    ASSERT_EQ(box.Text(), u"> Text1 wor"_s);
+    QTest::keySequence(&box, QKeySequence::Undo);
+    EXPECT_EQ(box.Text(), u"> Text1 word"_s);
+    QTest::keySequence(&box, QKeySequence::Undo);
+    EXPECT_EQ(box.Text(), u"Text1 word"_s);
+
+    // Received text is no step, and the user's steps before it still undo,
+    // leaving it in place.
+    box.setText(box.Text() + u"\r\nrx"_s);
+    QTest::keySequence(&box, QKeySequence::Undo);
+    EXPECT_EQ(box.Text(), u"Text1\r\nrx"_s);
+    EXPECT_FALSE(box.isUndoAvailable());
+    QTest::keySequence(&box, QKeySequence::Redo);
+    EXPECT_EQ(box.Text(), u"Text1 word\r\nrx"_s);
+
+    // A new edit drops what was undone; a set that is no append drops all.
+    ASSERT_TRUE(box.isRedoAvailable());
+    QTest::keyClicks(&box, u"!"_s);
+    EXPECT_FALSE(box.isRedoAvailable());
+    box.setText(u"other"_s);
+    QTest::keySequence(&box, QKeySequence::Undo);
+    EXPECT_EQ(box.Text(), u"other"_s);
+    EXPECT_FALSE(box.isUndoAvailable());
+}
+
+TEST_F(TextBoxTest, ContextMenuOffersWhatAppliesWithItsShortcutAndDoesIt)
+{
+    if (!clipboardWorks())
+        GTEST_SKIP() << "no clipboard on this platform";
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    // The action called `name`, mnemonic and shortcut aside; a missing one
+    // fails and stands in as a disabled action that does nothing.
+    QAction missing;
+    missing.setEnabled(false);
+    const auto action = [&missing](const QMenu &menu, const QString &name) -> QAction & {
+        const QList<QAction *> actions = menu.actions();
+        const auto found = std::find_if(actions.begin(), actions.end(), [&name](const QAction *candidate) {
+            return candidate->text().section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')) == name;
+        });
+        if (found == actions.end()) {
+            ADD_FAILURE() << "no action " << name.toStdString();
+            return missing;
+        }
+        return **found;
+    };
+    const auto enabled = [&action](const QMenu &menu) {
+        QStringList names;
+        for (const QString &name : {u"Undo"_s, u"Redo"_s, u"Cut"_s, u"Copy"_s, u"Paste"_s, u"Delete"_s, u"Select All"_s})
+            if (action(menu, name).isEnabled())
+                names.append(name);
+        return names;
+    };
+    const auto trigger = [&](const QString &name) { action(*box.createContextMenu(), name).trigger(); };
+
+    box.setText(u"alpha beta"_s);
+    box.setCursorPosition(6);
+    EXPECT_EQ(enabled(*box.createContextMenu()), QStringList{u"Select All"_s});
+    EXPECT_TRUE(action(*box.createContextMenu(), u"Copy"_s)
+                    .text()
+                    .endsWith(QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText)));
+
+    QTest::keyClick(&box, Qt::Key_End, Qt::ShiftModifier);
+    EXPECT_EQ(enabled(*box.createContextMenu()), (QStringList{u"Cut"_s, u"Copy"_s, u"Delete"_s, u"Select All"_s}));
+    trigger(u"Cut"_s);
+    EXPECT_EQ(box.Text(), u"alpha "_s);
+    EXPECT_EQ(clipboard->text(), u"beta"_s);
+    EXPECT_EQ(enabled(*box.createContextMenu()), (QStringList{u"Undo"_s, u"Paste"_s, u"Select All"_s}));
+    trigger(u"Paste"_s);
+    EXPECT_EQ(box.Text(), u"alpha beta"_s);
+    trigger(u"Undo"_s);
+    EXPECT_EQ(box.Text(), u"alpha "_s);
+    trigger(u"Redo"_s);
+    EXPECT_EQ(box.Text(), u"alpha beta"_s);
+
+    trigger(u"Select All"_s);
+    EXPECT_EQ(box.selectedText(), u"alpha beta"_s);
+    EXPECT_FALSE(action(*box.createContextMenu(), u"Select All"_s).isEnabled());
+    trigger(u"Delete"_s);
+    EXPECT_TRUE(box.Text().isEmpty());
+    EXPECT_EQ(clipboard->text(), u"beta"_s) << "Delete leaves the clipboard alone";
+}
+
+TEST_F(TextBoxTest, InputMethodCompositionShowsAtTheCaretAndOnlyTheCommitIsContent)
+{
+    box.setText(u"ab\r\ncd"_s);
+    box.setCursorPosition(1);
+    box.clearFocus();
+    const QImage before = viewportImage();
+
+    QInputMethodEvent compose(u"xy"_s, {QInputMethodEvent::Attribute(QInputMethodEvent::Cursor, 2, 1, QVariant())});
+    QCoreApplication::sendEvent(&box, &compose);
+    EXPECT_EQ(box.Text(), u"ab\r\ncd"_s);
+    const QImage composing = viewportImage();
+    EXPECT_NE(composing, before);
+    // "a", the composition, then "b" pushed two cells on.
+    for (qsizetype column = 0; column <= 4; ++column)
+        EXPECT_EQ(inkInCell(composing, column), column < 4) << "column " << column;
+    EXPECT_NEAR(caretRect().x(), 3 * cellWidth, 1.0) << "the caret is inside the composition";
+
+    QInputMethodEvent commit;
+    commit.setCommitString(u"XY"_s);
+    QCoreApplication::sendEvent(&box, &commit);
+    EXPECT_EQ(box.Text(), u"aXYb\r\ncd"_s);
+    EXPECT_EQ(box.cursorPosition(), 3);
+    const QImage committed = viewportImage();
+    QTest::keySequence(&box, QKeySequence::Undo);
+    EXPECT_EQ(box.Text(), u"ab\r\ncd"_s);
+    // Nothing of the composition is left on screen.
+    box.setText(u"aXYb\r\ncd"_s);
+    box.setCursorPosition(3);
+    EXPECT_EQ(viewportImage(), committed);
+
+    // The input method is told of the caret's line.
+    box.setCursorPosition(6);
+    QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(box.inputMethodQuery(Qt::ImSurroundingText).toString(), u"cd"_s);
+    EXPECT_EQ(box.inputMethodQuery(Qt::ImAnchorPosition).toInt(), 0);
+    EXPECT_EQ(box.inputMethodQuery(Qt::ImCursorPosition).toInt(), 1);
+    EXPECT_EQ(box.inputMethodQuery(Qt::ImCurrentSelection).toString(), u"c"_s);
+}
+
+TEST_F(TextBoxTest, FrameShowsWhetherTheBoxHasTheFocus)
+{
+    box.activateWindow();
+    box.setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+    if (!box.hasFocus())
+        GTEST_SKIP() << "this platform gives no window the keyboard focus";
+    // The frame only: the viewport, where the caret is drawn, is blanked.
+    const auto frame = [this] {
+        QImage image = box.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QPainter(&image).fillRect(box.viewport()->geometry(), Qt::black);
+        return image;
+    };
+    const QImage focused = frame();
+    box.clearFocus();
+    QApplication::processEvents();
+    EXPECT_NE(frame(), focused);
 }
