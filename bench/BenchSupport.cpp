@@ -1,0 +1,47 @@
+#include "BenchSupport.h"
+
+#include "ByteStream.h"
+
+#include <QtCore/QByteArray>
+#include <QtCore/QEventLoop>
+#include <QtCore/QTimer>
+
+#include <algorithm>
+
+namespace BenchSupport {
+
+bool runUntil(const std::function<bool()> &condition, double timeoutSeconds, int pollMs)
+{
+    if (condition())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    poll.setInterval(pollMs);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition())
+            loop.quit();
+    });
+    QTimer::singleShot(static_cast<int>(timeoutSeconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    poll.start();
+    loop.exec();
+    return condition();
+}
+
+bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count)
+{
+    if (shown.size() < from + count)
+        return false;
+    ByteStream expected;
+    constexpr qsizetype Piece = 1 << 20;
+    QByteArray piece(Piece, Qt::Uninitialized);
+    for (qsizetype at = 0; at < count; at += Piece) {
+        const qsizetype length = std::min(Piece, count - at);
+        expected.generate(piece.data(), static_cast<std::size_t>(length));
+        if (shown.mid(from + at, length) != QString::fromLatin1(QByteArrayView(piece.constData(), length)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace BenchSupport
