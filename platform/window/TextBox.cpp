@@ -1,11 +1,14 @@
 #include "TextBox.h"
 
+#include "TextBoxAccessible.h"
+
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStyle>
 #include <QtWidgets/QStyleOptionFrame>
 
+#include <QtGui/QAccessible>
 #include <QtGui/QAction>
 #include <QtGui/QClipboard>
 #include <QtGui/QContextMenuEvent>
@@ -20,6 +23,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <limits>
 #include <tuple>
@@ -87,6 +91,11 @@ constexpr qsizetype kSurroundingReach = 1024;
 TextBox::TextBox(QWidget *parent)
     : QAbstractScrollArea(parent)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(&TextBoxAccessible::create);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -125,6 +134,12 @@ void TextBox::setText(const TextValue &text)
         if (lineAtCaret() + 1 >= oldLineCount)
             updateMicroFocus(); // the caret's line may have grown
         repaintForAppend(oldLineCount - 1);
+        if (QAccessible::isActive()) {
+            // A screen reader may read out what arrived.
+            QAccessibleTextInsertEvent inserted(this, static_cast<int>(std::min<qsizetype>(oldSize, INT_MAX)),
+                                                m_text.mid(oldSize, m_text.size() - oldSize));
+            QAccessible::updateAccessibility(&inserted);
+        }
         return;
     } else {
         m_text = text;
@@ -173,6 +188,27 @@ qsizetype TextBox::selectionEnd() const
 QString TextBox::selectedText() const
 {
     return m_text.mid(selectionStart(), selectionEnd() - selectionStart());
+}
+
+void TextBox::setSelection(qsizetype anchor, qsizetype cursor)
+{
+    placeCursor(std::clamp<qsizetype>(anchor, 0, m_text.size()), false);
+    placeCursor(std::clamp<qsizetype>(cursor, 0, m_text.size()), true);
+}
+
+QRect TextBox::characterRect(qsizetype position) const
+{
+    position = std::clamp<qsizetype>(position, 0, m_text.size());
+    const qsizetype line = m_lines.lineAt(position);
+    const qsizetype first = column(position);
+    // A tab is as wide as the gap to its stop; a break or the end, one cell.
+    const bool inLine = position < m_text.size() && m_lines.lineAt(position + 1) == line
+        && !LineIndex::splitsBreak(m_text, position + 1);
+    const qsizetype cells = inLine ? std::max<qsizetype>(1, column(position + 1) - first) : 1;
+    const qreal x = static_cast<qreal>(first) * m_cellWidth - horizontalScrollBar()->value();
+    const qsizetype top = (line - verticalScrollBar()->value()) * m_lineHeight;
+    return QRect(static_cast<int>(std::floor(x)), clampToInt(top),
+                 static_cast<int>(std::ceil(static_cast<qreal>(cells) * m_cellWidth)), m_lineHeight);
 }
 
 void TextBox::selectAll()
@@ -781,6 +817,10 @@ void TextBox::placeCursor(qsizetype position, bool extendSelection)
     ensureCursorVisible();
     viewport()->update();
     updateMicroFocus();
+    if (QAccessible::isActive()) {
+        QAccessibleTextCursorEvent moved(this, static_cast<int>(std::min<qsizetype>(m_cursor, INT_MAX)));
+        QAccessible::updateAccessibility(&moved);
+    }
 }
 
 void TextBox::replaceSelection(const QString &replacement, Step step)
@@ -952,7 +992,18 @@ int TextBox::visibleRows() const
 
 void TextBox::ensureCursorVisible()
 {
-    const qsizetype line = lineAtCaret();
+    // While composing, the caret is inside the composition.
+    ensureVisible(m_cursor, m_preedit.isEmpty() ? 0 : m_preeditCursor);
+}
+
+void TextBox::scrollToPosition(qsizetype position)
+{
+    ensureVisible(std::clamp<qsizetype>(position, 0, m_text.size()), 0);
+}
+
+void TextBox::ensureVisible(qsizetype position, qsizetype extraColumns)
+{
+    const qsizetype line = m_lines.lineAt(position);
     QScrollBar *vertical = verticalScrollBar();
     const int rows = visibleRows();
     if (line < vertical->value())
@@ -961,8 +1012,7 @@ void TextBox::ensureCursorVisible()
         vertical->setValue(clampToInt(line - rows + 1));
 
     QScrollBar *horizontal = horizontalScrollBar();
-    const qsizetype caretColumn = column(m_cursor) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
-    const qreal x = static_cast<qreal>(caretColumn) * m_cellWidth;
+    const qreal x = static_cast<qreal>(column(position) + extraColumns) * m_cellWidth;
     const int width = caretWidth();
     if (x < horizontal->value())
         horizontal->setValue(static_cast<int>(std::floor(x)));

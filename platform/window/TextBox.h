@@ -78,6 +78,7 @@ public:
     qsizetype selectionStart() const;
     qsizetype selectionEnd() const;
     QString selectedText() const;
+    void setSelection(qsizetype anchor, qsizetype cursor);
     void selectAll();
     void copy() const;
     void cut();
@@ -86,6 +87,13 @@ public:
     void redo();
     bool isUndoAvailable() const;
     bool isRedoAvailable() const;
+
+    // Where a character is drawn and which position a point is nearest, in
+    // the viewport's coordinates (for assistive technology); and a scroll
+    // that brings a position into view without moving the caret.
+    QRect characterRect(qsizetype position) const;
+    qsizetype positionAt(QPoint point) const;
+    void scrollToPosition(qsizetype position);
 
     // The context menu as it would open now, each action enabled only where
     // it applies. The caller owns it and drops it before the box (the box is
@@ -146,7 +154,6 @@ private:
     // The part of the caret's line an input method is told about: the line,
     // up to a bound either side of the caret.
     std::pair<qsizetype, qsizetype> surroundingRange() const;
-    qsizetype positionAt(QPoint point) const;
     qsizetype previousPosition(qsizetype position) const;
     qsizetype nextPosition(qsizetype position) const;
     qsizetype column(qsizetype position) const;
@@ -155,6 +162,7 @@ private:
     int caretWidth() const;
     int visibleRows() const;
     void ensureCursorVisible();
+    void ensureVisible(qsizetype position, qsizetype extraColumns);
     void updateMetrics();
     void updateScrollBars();
     void repaintForAppend(qsizetype firstChangedLine);
