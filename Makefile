@@ -5,7 +5,7 @@ BUILD_DIR := build
 PRESET    := default
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test test-asan test-tsan fuzz clean
 
 all: build
 
@@ -26,6 +26,30 @@ run: build
 # its own Xvfb).
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# in build-asan.
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# The serial control's tests under ThreadSanitizer, in build-tsan: the one
+# part of the program with a thread of its own.
+test-tsan: deps
+	@cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+# The Settings parser under libFuzzer (Clang), a million inputs, in
+# build-fuzz; new inputs it finds stay in build-fuzz/corpus.
+FUZZ_DIR := build-fuzz
+fuzz: deps
+	@cmake -S fuzz -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@mkdir -p $(FUZZ_DIR)/corpus
+	$(FUZZ_DIR)/line_settings_fuzzer -runs=1000000 -max_len=128 -dict=fuzz/settings.dict \
+	    -artifact_prefix=$(FUZZ_DIR)/ $(FUZZ_DIR)/corpus fuzz/seeds
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -12,6 +12,8 @@
 // What it promises its users:
 // - Input returns every received character not yet read, one character per
 //   byte (U+0000 to U+00FF, so every byte value survives), and removes them.
+//   While the port is closed it returns the characters received before the
+//   close and not yet read (then nothing); that is never an error.
 // - OnComm is emitted on the thread the control lives on (the window thread),
 //   from the event loop, never from inside a property call. It is coalesced:
 //   at most one emission is pending at a time, however many bytes arrive.

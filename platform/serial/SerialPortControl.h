@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LineEvent.h"
 #include "SerialControl.h"
 
 #include <QtCore/QString>
@@ -8,30 +9,30 @@
 #include <functional>
 #include <memory>
 
-// The serial control over QSerialPort.
+// The serial control over a Linux terminal device (termios).
 //
-// Port N maps to /dev/ttyS{N-1} (COM{N} on Windows) unless a different device
-// map is given, which is how tests point it at a pseudo-terminal.
+// Port N maps to /dev/ttyS{N-1} unless a different device map is given,
+// which is how tests point it at a pseudo-terminal. While open the device is
+// held as SerialDevice describes: UUCP lock file, exclusive mode, flock.
 //
-// While open it holds the device twice over, as other serial tools expect:
-// a UUCP lock file in /var/lock holding our PID, and an exclusive flock() on
-// the device. It never removes a lock file whose PID is alive.
+// Reception runs on a thread of its own (LineReader), into a buffer that
+// grows as needed, so a busy or blocked window thread never holds the line
+// back or loses a byte. OnComm is posted to the window thread, coalesced.
+// Once receiveLimit() characters wait unread, the control stops reading (the
+// line's own flow control, or its loss, takes over), raises OnComm with
+// CommEvent() ReceiveOverflow, and reads on as soon as Input is called.
 //
 // When the line goes away under it (adapter unplugged, the other side of a
-// pseudo-terminal closed) it delivers what it had received, stops watching
-// the dead line and stays "open" until PortOpen is set False. OnComm is then
-// raised once, whatever RThreshold says, so the user learns of it; Settings
-// and DTREnable set meanwhile are only stored, for the next open.
+// pseudo-terminal closed) it keeps what it had received, releases the device
+// and its locks, and stays "open" until PortOpen is set False. OnComm is then
+// raised once with CommEvent() LineLost, whatever RThreshold says, so the
+// user learns of it; Settings and DTREnable set meanwhile are only stored,
+// for the next open.
 //
 // Received input is never dropped by closing: characters not yet read stay
 // for Input after PortOpen is set False (or the line is lost), and an OnComm
 // already pending when the port closes is still delivered while they wait.
 // Opening again adds to them.
-//
-// Settings are checked against what the device actually runs: a setting the
-// driver quietly ignores (a pseudo-terminal keeps 8 data bits and no parity;
-// no Unix terminal has 1.5 stop bits) fails with ConfigurationFailed rather
-// than running the line differently from what was asked.
 class SerialPortControl final : public SerialControl
 {
     Q_OBJECT
@@ -39,12 +40,18 @@ class SerialPortControl final : public SerialControl
 public:
     using DeviceMap = std::function<QString(std::int16_t port)>;
 
+    // Characters that may wait unread before reading stops.
+    static constexpr qsizetype DefaultReceiveLimit = qsizetype(64) * 1024 * 1024;
+
     explicit SerialPortControl(QObject *parent = nullptr);
     explicit SerialPortControl(DeviceMap deviceMap, QObject *parent = nullptr);
+    SerialPortControl(DeviceMap deviceMap, qsizetype receiveLimit, QObject *parent = nullptr);
     ~SerialPortControl() override;
 
     // The system's own device for port N.
     static QString defaultDevice(std::int16_t port);
+
+    qsizetype receiveLimit() const;
 
     std::int16_t CommPort() const override;
     void setCommPort(std::int16_t port) override;
@@ -57,6 +64,14 @@ public:
     bool PortOpen() const override;
     void setPortOpen(bool open) override;
     QString Input() override;
+
+    // Why the OnComm being delivered (or the last one) was raised; None
+    // before the first.
+    LineEvent CommEvent() const;
+
+private Q_SLOTS:
+    // Where a posted OnComm delivery lands, on the window thread.
+    void deliverOnComm();
 
 private:
     class Private;

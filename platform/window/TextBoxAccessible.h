@@ -17,6 +17,9 @@ public:
     // For QAccessible::installFactory: answers for TextBox widgets only.
     static QAccessibleInterface *create(const QString &className, QObject *object);
 
+    // Both bases read text: the widget's by kind, the text interface's by range.
+    using QAccessibleWidget::text;
+
     void *interface_cast(QAccessible::InterfaceType type) override;
     QAccessible::State state() const override;
 

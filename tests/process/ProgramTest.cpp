@@ -5,6 +5,7 @@
 #include "Wait.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QFileInfo>
 #include <QtCore/QPoint>
 #include <QtCore/QProcess>
@@ -13,6 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -138,6 +145,75 @@ TEST_F(ProgramTest, OpenReceiveQuitShowsEveryCharacterAndExitsZero)
 
     clickAt(quitButton);
     ASSERT_TRUE(m_program.waitForFinished(10000)) << "Quit did not end the program";
+    EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_program.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo::exists(lockFile())) << "the port's lock outlived the program";
+}
+
+// The device sending as fast as the line takes it, from a thread of its
+// own, until the test ends or the line goes.
+class FloodWriter
+{
+public:
+    explicit FloodWriter(int fd)
+        : m_fd(fd)
+    {
+        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~FloodWriter()
+    {
+        m_stop.store(true);
+        m_thread.join();
+    }
+    FloodWriter(const FloodWriter &) = delete;
+    FloodWriter &operator=(const FloodWriter &) = delete;
+
+    qint64 written() const { return m_written.load(); }
+
+private:
+    void run()
+    {
+        QByteArray text;
+        for (int i = 0; text.size() < 64 * 1024; ++i)
+            text += "reading " + QByteArray::number(i) + " 23.5 C\r\n";
+        while (!m_stop.load()) {
+            const ssize_t done = ::write(m_fd, text.constData(), static_cast<std::size_t>(text.size()));
+            if (done > 0) {
+                m_written += done;
+            } else if (done < 0 && errno != EAGAIN && errno != EINTR) {
+                return;
+            } else {
+                pollfd room{m_fd, POLLOUT, 0};
+                ::poll(&room, 1, 20);
+            }
+        }
+    }
+
+    const int m_fd;
+    std::atomic<bool> m_stop = false;
+    std::atomic<qint64> m_written = 0;
+    std::thread m_thread;
+};
+
+// The reader thread must not keep the program from ending, however busy the
+// line and the window are.
+TEST_F(ProgramTest, QuitWhileTheLineRunsFlatOutEndsWithinASecond)
+{
+    startProgram();
+    clickAt(openButton);
+    ASSERT_TRUE(waitUntil([this] { return programHoldsTheLine(); })) << "Open did not open port 1";
+
+    FloodWriter writer(m_line.masterFd());
+    // Far more than the line holds: the program is reading all along.
+    ASSERT_TRUE(waitUntil([&] { return writer.written() > 4 * 1024 * 1024; }, 15000))
+        << "only " << writer.written() << " bytes were taken";
+
+    clickAt(quitButton);
+    QElapsedTimer ending;
+    ending.start();
+    ASSERT_TRUE(m_program.waitForFinished(10000)) << "Quit did not end the program";
+    EXPECT_LT(ending.elapsed(), 1000) << "ending took " << ending.elapsed() << " ms";
     EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_program.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(lockFile())) << "the port's lock outlived the program";
