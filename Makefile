@@ -5,7 +5,7 @@ BUILD_DIR := build
 PRESET    := default
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build run test test-asan test-tsan fuzz clean
+.PHONY: all deps configure build run demo screenshots deb check-installed test test-asan test-tsan fuzz clean
 
 all: build
 
@@ -21,6 +21,23 @@ build: configure
 # Starts the program; port 1 is /dev/ttyS0.
 run: build
 	$(BUILD_DIR)/linewatch
+
+# linewatch with a simulated sensor standing in for port 1 (needs a display;
+# root, or unprivileged user namespaces, for the private mount namespace).
+demo: build
+	scripts/demo.sh
+
+# The README's pictures, from the real program under Xvfb: docs/*.png.
+screenshots: build
+	scripts/screenshots.sh
+
+# A Debian package of the program: build/linewatch_<version>_<arch>.deb.
+deb: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# Installs that package, starts the installed program under Xvfb, removes it.
+check-installed: deb
+	scripts/check-installed.sh
 
 # The whole suite, headless (Qt's offscreen platform; the program test brings
 # its own Xvfb).

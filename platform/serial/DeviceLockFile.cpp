@@ -77,7 +77,7 @@ QString DeviceLockFile::pathFor(const QString &device)
     return u"/var/lock/LCK.."_s + name;
 }
 
-DeviceLockFile::DeviceLockFile(const QString &device)
+void DeviceLockFile::clearTheWay(const QString &device)
 {
     const QString path = pathFor(device);
 
@@ -85,7 +85,7 @@ DeviceLockFile::DeviceLockFile(const QString &device)
     int error = 0;
     switch (readLockFile(path, content, error)) {
     case Read::Absent:
-        break;
+        return;
     case Read::Unreadable:
         inUse(device, u"lock file %1 cannot be read: %2"_s.arg(path, systemReason(error)));
     case Read::Content:
@@ -98,34 +98,6 @@ DeviceLockFile::DeviceLockFile(const QString &device)
                               u"%1: stale lock file %2 cannot be removed: %3"_s.arg(
                                   device, path, systemReason(error)));
         }
-        break;
-    }
-
-    // O_EXCL: of two programs that both found the port free, one gets it.
-    const int fd = ::open(encoded(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (errno == EEXIST)
-            inUse(device, u"locked by another program"_s);
         return;
     }
-    const QByteArray pid = QByteArray::number(::getpid()).rightJustified(10, ' ') + '\n';
-    const bool written = ::write(fd, pid.constData(), static_cast<std::size_t>(pid.size())) == pid.size();
-    ::close(fd);
-    if (!written) {
-        // A lock nobody can read the owner of would keep the port blocked
-        // for every other tool.
-        ::unlink(encoded(path).constData());
-        return;
-    }
-    m_held = path;
-}
-
-DeviceLockFile::~DeviceLockFile()
-{
-    if (m_held.isEmpty())
-        return;
-    QByteArray content;
-    int error = 0;
-    if (readLockFile(m_held, content, error) == Read::Content && ownerIn(content) == ::getpid())
-        ::unlink(encoded(m_held).constData());
 }

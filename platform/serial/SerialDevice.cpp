@@ -1,5 +1,6 @@
 #include "SerialDevice.h"
 
+#include "DeviceLockFile.h"
 #include "ErrorReport.h"
 #include "LineSpeed.h"
 
@@ -7,6 +8,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QScopeGuard>
+#include <QtSerialPort/QSerialPort>
 
 #include <cerrno>
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -89,32 +92,6 @@ int openDevice(const QString &device)
     }
 }
 
-// The Bxxx constant for a rate <termios.h> names; B0 (which means "hang
-// up", never a rate) for any other.
-speed_t standardSpeed(std::int32_t baud)
-{
-    struct Named
-    {
-        std::int32_t baud;
-        speed_t code;
-    };
-    static constexpr Named names[] = {
-        {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200},
-        {300, B300}, {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400},
-        {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
-        {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800},
-        {500000, B500000}, {576000, B576000}, {921600, B921600}, {1000000, B1000000},
-        {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
-        {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
-        {4000000, B4000000},
-    };
-    for (const Named &name : names) {
-        if (name.baud == baud)
-            return name.code;
-    }
-    return B0;
-}
-
 tcflag_t sizeFlag(int dataBits)
 {
     switch (dataBits) {
@@ -151,14 +128,61 @@ QString parityName(LineSettings::Parity parity)
 
 constexpr tcflag_t ParityMask = PARENB | PARODD | CMSPAR;
 
+QSerialPort::Parity toQt(LineSettings::Parity parity)
+{
+    switch (parity) {
+    case LineSettings::Parity::None: return QSerialPort::NoParity;
+    case LineSettings::Parity::Even: return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd: return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(LineSettings::StopBits stopBits)
+{
+    return stopBits == LineSettings::StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
+}
+
+// The port opens at settings any terminal takes, so that a refusal of the
+// user's settings is told apart from a device that cannot be used.
+std::unique_ptr<QSerialPort> openForConfiguration(const QString &device)
+{
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(device);
+    port->setBaudRate(QSerialPort::Baud9600);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (port->open(QIODevice::WriteOnly))
+        return port;
+    const QString reason = port->errorString();
+    switch (port->error()) {
+    case QSerialPort::DeviceNotFoundError:
+        fail(ErrorNumber::DeviceAbsent, device, reason);
+    case QSerialPort::PermissionError:
+        // Its own lock file taken by someone in the meantime, or exclusive
+        // mode: the device is not ours to have.
+        fail(ErrorNumber::DeviceInUse, device, reason);
+    case QSerialPort::UnsupportedOperationError:
+        fail(ErrorNumber::NotATerminal, device, reason);
+    default:
+        fail(ErrorNumber::OpenFailed, device, reason);
+    }
+}
+
 } // namespace
 
 SerialDevice::SerialDevice(const QString &device, const LineSettings &settings,
                            bool dataTerminalReady)
     : m_path(checked(device))
-    , m_lock(m_path)
-    , m_fd(openDevice(m_path))
 {
+    DeviceLockFile::clearTheWay(m_path);
+    // Our own descriptor first: once QSerialPort has put the device in
+    // exclusive mode, nobody but root could open it again.
+    m_fd = UniqueFd(openDevice(m_path));
     if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         fail(ErrorNumber::DeviceInUse, m_path,
              u"%1 (locked by another program)"_s.arg(systemReason(EBUSY)));
@@ -166,43 +190,25 @@ SerialDevice::SerialDevice(const QString &device, const LineSettings &settings,
     // Any other flock failure (ENOLCK: a file system without flock) leaves
     // the lock file as the only guard, which is what most tools rely on.
 
-    if (::tcgetattr(m_fd.get(), &m_found) != 0) {
+    termios found = {};
+    if (::tcgetattr(m_fd.get(), &found) != 0) {
         const int error = errno;
         if (error == ENOTTY || error == EINVAL)
             fail(ErrorNumber::NotATerminal, m_path, systemReason(ENOTTY));
         fail(ErrorNumber::OpenFailed, m_path, systemReason(error));
     }
-    ::ioctl(m_fd.get(), TIOCEXCL);
-    try {
-        configureRaw();
-        apply(settings);
-    } catch (...) {
-        restore();
-        throw;
-    }
+
+    m_port = openForConfiguration(m_path);
+    apply(settings);
     setDataTerminalReady(dataTerminalReady);
 }
 
 SerialDevice::~SerialDevice()
 {
-    restore();
-}
-
-void SerialDevice::configureRaw()
-{
-    // At a speed and frame every terminal takes, so that a refusal of the
-    // user's settings is told apart from a device that cannot be used.
-    termios line = m_found;
-    ::cfmakeraw(&line);
-    line.c_cflag |= CLOCAL | CREAD;
-    line.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | ParityMask | CSTOPB);
-    line.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    line.c_cc[VMIN] = 1;
-    line.c_cc[VTIME] = 0;
-    ::cfsetispeed(&line, B9600);
-    ::cfsetospeed(&line, B9600);
-    if (::tcsetattr(m_fd.get(), TCSANOW, &line) != 0)
-        fail(ErrorNumber::OpenFailed, m_path, systemReason(errno));
+    // Puts the device's settings back, leaves exclusive mode and removes the
+    // lock file; a hung-up line refuses the first two, and there is nothing
+    // left to put back then.
+    m_port->close();
 }
 
 void SerialDevice::apply(const LineSettings &settings)
@@ -227,21 +233,25 @@ void SerialDevice::apply(const LineSettings &settings)
             LineSpeed::setAny(fd, static_cast<std::int32_t>(speedBefore));
     });
 
-    termios line = before;
-    line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | ParityMask | CSTOPB);
-    line.c_cflag |= sizeFlag(settings.dataBits()) | parityFlags(settings.parity());
-    if (settings.stopBits() == LineSettings::StopBits::Two)
-        line.c_cflag |= CSTOPB;
-    const speed_t named = standardSpeed(settings.baudRate());
-    if (named != B0) {
-        ::cfsetispeed(&line, named);
-        ::cfsetospeed(&line, named);
+    m_port->clearError();
+    if (!m_port->setBaudRate(settings.baudRate()) ||
+        !m_port->setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits())) ||
+        !m_port->setParity(toQt(settings.parity())) || !m_port->setStopBits(toQt(settings.stopBits())) ||
+        !m_port->setFlowControl(QSerialPort::NoFlowControl)) {
+        const QString reason = m_port->errorString();
+        m_port->clearError();
+        refuse(reason);
     }
-    if (::tcsetattr(fd, TCSANOW, &line) != 0)
+    // QSerialPort leaves the odd and sticky bits of an earlier parity behind
+    // when parity is turned off: harmless to the line, but the device should
+    // run exactly what was asked.
+    termios line = {};
+    if (::tcgetattr(fd, &line) != 0)
         refuse(systemReason(errno));
-    if (named == B0) {
-        if (const int error = LineSpeed::setAny(fd, settings.baudRate()); error != 0)
-            refuse(systemReason(error));
+    if (settings.parity() == LineSettings::Parity::None && (line.c_cflag & ParityMask) != 0) {
+        line.c_cflag &= ~ParityMask;
+        if (::tcsetattr(fd, TCSANOW, &line) != 0)
+            refuse(systemReason(errno));
     }
 
     // A driver may keep its own idea of a setting without failing the call:
@@ -267,14 +277,6 @@ void SerialDevice::apply(const LineSettings &settings)
 
 void SerialDevice::setDataTerminalReady(bool on) noexcept
 {
-    const int dtr = TIOCM_DTR;
-    ::ioctl(m_fd.get(), on ? TIOCMBIS : TIOCMBIC, &dtr);
-}
-
-void SerialDevice::restore() noexcept
-{
-    // Best effort: a hung-up line refuses both, and there is nothing left
-    // to put back then.
-    ::ioctl(m_fd.get(), TIOCNXCL);
-    ::tcsetattr(m_fd.get(), TCSANOW, &m_found);
+    m_port->setDataTerminalReady(on);
+    m_port->clearError();
 }

@@ -1,29 +1,32 @@
 #pragma once
 
-#include "DeviceLockFile.h"
 #include "LineSettings.h"
 #include "UniqueFd.h"
 
 #include <QtCore/QString>
 
-#include <termios.h>
+#include <memory>
 
-// One serial device, open for reading as a raw line, held the way other
-// serial tools expect while the object lives:
-// - a UUCP lock file (DeviceLockFile), taken before the device is opened, so
-//   a port another program holds is not even touched;
-// - exclusive mode (TIOCEXCL): later opens by anyone but root fail with EBUSY;
-// - an exclusive flock() on the device, which root's opens meet too.
+class QSerialPort;
+
+// One serial device, open for reception and held the way other serial
+// tools expect while the object lives.
 //
-// The line runs raw: no byte is translated, dropped or echoed, no flow
-// control, modem lines ignored (CLOCAL). Settings are checked against what
-// the device actually runs: a setting the driver quietly ignores (a
-// pseudo-terminal keeps 8 data bits and no parity; no Unix terminal has 1.5
-// stop bits) fails rather than running the line differently from what was
-// asked.
+// QSerialPort owns the line: it takes the UUCP lock file and exclusive mode
+// (TIOCEXCL), sets the line raw at the asked settings, drives DTR, and puts
+// the device's own settings back on close. It is opened for configuration
+// only, never read: its reads would run on the thread that owns it, the
+// window's. Reception has a descriptor of its own (fd()), opened first, read
+// by the control's reader thread, and holding an exclusive flock() on the
+// device, which root's opens meet too.
 //
-// Destroying it puts the device's settings back as it found them and
-// releases all three holds.
+// Before anything is opened, the lock file is looked at (DeviceLockFile):
+// another program's live lock refuses the port, a stale one is removed.
+//
+// Settings are checked against what the device actually runs: a setting the
+// driver quietly ignores (a pseudo-terminal keeps 8 data bits and no parity;
+// no Unix terminal has 1.5 stop bits) fails rather than running the line
+// differently from what was asked.
 class SerialDevice
 {
 public:
@@ -47,11 +50,7 @@ public:
     void setDataTerminalReady(bool on) noexcept;
 
 private:
-    void configureRaw();
-    void restore() noexcept;
-
     QString m_path;
-    DeviceLockFile m_lock;
     UniqueFd m_fd;
-    termios m_found = {}; // the settings to put back
+    std::unique_ptr<QSerialPort> m_port;
 };
