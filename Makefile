@@ -5,7 +5,7 @@ BUILD_DIR := build
 PRESET    := default
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo screenshots deb check-installed test test-asan test-tsan fuzz clean
+.PHONY: all deps configure build run demo screenshots deb check-installed bench test test-asan test-tsan fuzz clean
 
 all: build
 
@@ -38,6 +38,11 @@ deb: build
 # Installs that package, starts the installed program under Xvfb, removes it.
 check-installed: deb
 	scripts/check-installed.sh
+
+# Figures for the text box and the serial path (several minutes; --quick for
+# a short run): build/bench_textbox, build/bench_soak --seconds 600.
+bench: build
+	$(BUILD_DIR)/bench_textbox
 
 # The whole suite, headless (Qt's offscreen platform; the program test brings
 # its own Xvfb).

@@ -9,7 +9,6 @@
 
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -103,15 +102,4 @@ QString PseudoTerminal::lockFilePath() const
     QString name = m_slavePath.mid(QStringLiteral("/dev/").size());
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     return QStringLiteral("/var/lock/LCK..") + name;
-}
-
-bool PseudoTerminal::waitUntilPending(int bytes, int timeoutMs) const
-{
-    for (int waited = 0; waited <= timeoutMs; ++waited) {
-        int pending = 0;
-        if (::ioctl(m_slave, FIONREAD, &pending) == 0 && pending >= bytes)
-            return true;
-        ::usleep(1000);
-    }
-    return false;
 }

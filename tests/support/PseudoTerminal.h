@@ -22,11 +22,6 @@ public:
     // Writes every byte to the line (blocking until the kernel took them all).
     void write(const QByteArray &bytes);
 
-    // Waits, without running the event loop, until at least this many bytes
-    // written by the device wait to be read at the port: a write to the
-    // master reaches the port a little later, not within write().
-    bool waitUntilPending(int bytes, int timeoutMs = 5000) const;
-
     // The line's settings as the device sees them.
     termios attributes() const;
 
