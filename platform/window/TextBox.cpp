@@ -1,6 +1,10 @@
 #include "TextBox.h"
 
+#include "ScrollBar.h"
 #include "TextBoxAccessible.h"
+
+#include <QtCore/QScopedValueRollback>
+#include <QtCore/QVarLengthArray>
 
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
@@ -14,12 +18,14 @@
 #include <QtGui/QContextMenuEvent>
 #include <QtGui/QFontDatabase>
 #include <QtGui/QFontMetricsF>
+#include <QtGui/QGlyphRun>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QInputMethodEvent>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPaintEvent>
 #include <QtGui/QPainter>
+#include <QtGui/QRawFont>
 
 #include <algorithm>
 #include <array>
@@ -90,7 +96,12 @@ constexpr qsizetype kSurroundingReach = 1024;
 
 TextBox::TextBox(QWidget *parent)
     : QAbstractScrollArea(parent)
+    , m_verticalBar(new ScrollBar(Qt::Vertical))
+    , m_horizontalBar(new ScrollBar(Qt::Horizontal))
 {
+    // Before anything that lays the box out: the bars are this box's own.
+    setVerticalScrollBar(m_verticalBar);
+    setHorizontalScrollBar(m_horizontalBar);
     static const bool accessible = [] {
         QAccessible::installFactory(&TextBoxAccessible::create);
         return true;
@@ -104,10 +115,12 @@ TextBox::TextBox(QWidget *parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
+    // The paint fills what it paints; the base is not filled first as well.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     updateMetrics();
     updateScrollBars();
     m_appendRepaint.setSingleShot(true);
-    connect(&m_appendRepaint, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_appendRepaint, &QTimer::timeout, this, &TextBox::showAppended);
 }
 
 TextBox::~TextBox() = default;
@@ -130,10 +143,15 @@ void TextBox::setText(const TextValue &text)
         // it goes after the whole break, on the line it was on.
         m_cursor = afterBreak(m_cursor);
         m_anchor = afterBreak(m_anchor);
-        updateScrollBars();
+        {
+            // Following the end waits for the append repaint, like the text.
+            const QScopedValueRollback appending(m_appending, true);
+            updateScrollBars();
+        }
         if (lineAtCaret() + 1 >= oldLineCount)
             updateMicroFocus(); // the caret's line may have grown
-        repaintForAppend(oldLineCount - 1);
+        const qsizetype changedLine = oldLineCount - 1;
+        repaintForAppend(changedLine, oldSize >= m_lines.lineStart(changedLine) ? column(oldSize) : 0);
         if (QAccessible::isActive()) {
             // A screen reader may read out what arrived.
             QAccessibleTextInsertEvent inserted(this, static_cast<int>(std::min<qsizetype>(oldSize, INT_MAX)),
@@ -365,15 +383,25 @@ void TextBox::drawFocusFrame()
 void TextBox::paintEvent(QPaintEvent *event)
 {
     m_sincePaint.start();
+    const qsizetype firstLine = verticalScrollBar()->value();
+    if (firstLine != m_shownTop) {
+        // The view scrolled since it was last brought up to date; a paint of
+        // part of it would leave the rest showing other lines.
+        m_shownTop = verticalScrollBar()->value();
+        if (event->rect() != viewport()->rect())
+            viewport()->update();
+    }
     QPainter painter(viewport());
-    painter.fillRect(event->rect(), palette().brush(QPalette::Base));
+    const QRect area = event->rect();
+    painter.fillRect(area, palette().brush(QPalette::Base));
     painter.setFont(font());
 
-    const qsizetype firstLine = verticalScrollBar()->value();
     const auto firstColumn = static_cast<qsizetype>(std::floor(horizontalScrollBar()->value() / m_cellWidth));
     const auto columns = static_cast<qsizetype>(std::ceil(viewport()->width() / m_cellWidth)) + 1;
-    const qsizetype lastLine = std::min(m_lines.lineCount(), firstLine + visibleRows() + 1);
-    for (qsizetype line = firstLine; line < lastLine; ++line)
+    const qsizetype fromRow = std::max(0, area.top() / m_lineHeight);
+    const qsizetype toRow = area.bottom() / m_lineHeight + 1;
+    const qsizetype lastLine = std::min(m_lines.lineCount(), firstLine + toRow);
+    for (qsizetype line = firstLine + fromRow; line < lastLine; ++line)
         paintLine(painter, line, static_cast<int>(line - firstLine) * m_lineHeight, firstColumn, firstColumn + columns);
 
     if (hasFocus())
@@ -451,7 +479,8 @@ void TextBox::paintLine(QPainter &painter, qsizetype line, int top, qsizetype fr
     const auto flush = [&](qsizetype runEnd) {
         if (runEnd > runStart) {
             painter.setPen(penAt(runStart));
-            painter.drawText(QPointF(xOf(runColumn), baseline), slice.sliced(runStart - sliceFrom, runEnd - runStart));
+            drawRun(painter, QPointF(xOf(runColumn), baseline),
+                    QStringView(slice).sliced(runStart - sliceFrom, runEnd - runStart));
         }
     };
     const auto restartRun = [&](qsizetype position) {
@@ -491,6 +520,25 @@ void TextBox::paintLine(QPainter &painter, qsizetype line, int top, qsizetype fr
         restartRun(i);
     }
     flush(to);
+}
+
+void TextBox::drawRun(QPainter &painter, QPointF origin, QStringView run) const
+{
+    // Each character of a run has a glyph of its own in the font, one cell
+    // wide, so the glyphs go straight to their cells: nothing to shape.
+    QVarLengthArray<quint32, 256> glyphs(run.size());
+    int count = static_cast<int>(glyphs.size());
+    if (!m_rawFont.glyphIndexesForChars(run.data(), count, glyphs.data(), &count)) {
+        painter.drawText(origin, run.toString());
+        return;
+    }
+    QVarLengthArray<QPointF, 256> positions(count);
+    for (int i = 0; i < count; ++i)
+        positions[i] = QPointF(i * m_cellWidth, 0);
+    QGlyphRun glyphRun;
+    glyphRun.setRawFont(m_rawFont);
+    glyphRun.setRawData(glyphs.constData(), positions.constData(), count);
+    painter.drawGlyphRun(origin, glyphRun);
 }
 
 bool TextBox::drawCharacter(QPainter &painter, QChar c, QChar next, QChar previous, qreal x,
@@ -548,7 +596,7 @@ void TextBox::resizeEvent(QResizeEvent *event)
 void TextBox::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         updateMetrics();
         updateScrollBars();
         viewport()->update();
@@ -955,7 +1003,7 @@ qsizetype TextBox::positionAt(QPoint point) const
 
 int TextBox::caretWidth() const
 {
-    return std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
+    return m_caretWidth;
 }
 
 QRect TextBox::cursorRect() const
@@ -971,18 +1019,65 @@ QRect TextBox::cursorRect() const
     return QRect(clampedX, top, width, m_lineHeight);
 }
 
-void TextBox::repaintForAppend(qsizetype firstChangedLine)
+void TextBox::scrollContentsBy(int dx, int dy)
 {
-    // Text appended below the view changes nothing on screen (the scroll
-    // bars repaint themselves).
-    const qsizetype lastShownLine = verticalScrollBar()->value() + visibleRows();
-    if (firstChangedLine > lastShownLine || m_appendRepaint.isActive())
+    Q_UNUSED(dy);
+    if (m_appending && dx == 0)
+        return;
+    m_shownTop = verticalScrollBar()->value();
+    viewport()->update();
+}
+
+void TextBox::repaintForAppend(qsizetype line, qsizetype column)
+{
+    if (m_changedLine < 0 || line < m_changedLine) {
+        m_changedLine = line;
+        m_changedColumn = column;
+    } else if (line == m_changedLine) {
+        m_changedColumn = std::min(m_changedColumn, column);
+    }
+    if (m_appendRepaint.isActive())
         return;
     const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : kAppendRepaintMs;
     if (since >= kAppendRepaintMs)
-        viewport()->update();
+        showAppended();
     else
         m_appendRepaint.start(static_cast<int>(kAppendRepaintMs - since));
+}
+
+void TextBox::showAppended()
+{
+    const QRect view = viewport()->rect();
+    const int top = verticalScrollBar()->value();
+    const qsizetype shift = top - m_shownTop;
+    const qsizetype line = std::exchange(m_changedLine, -1);
+    if (shift != 0) {
+        m_shownTop = top;
+        if (std::abs(shift) > visibleRows()) {
+            viewport()->update();
+            return;
+        }
+        // What is still in view moves with its lines instead of being drawn
+        // again.
+        viewport()->scroll(0, static_cast<int>(-shift) * m_lineHeight);
+    }
+    const qsizetype row = line - top;
+    if (line < 0 || row > visibleRows())
+        return; // appended below the view: only the scroll bars show it
+    if (row < 0) {
+        viewport()->update();
+        return;
+    }
+    // The changed line from the first new character on (and the caret just
+    // before it), and every line under it.
+    const int y = static_cast<int>(row) * m_lineHeight;
+    const qreal x = static_cast<qreal>(m_changedColumn) * m_cellWidth - horizontalScrollBar()->value();
+    const int left = static_cast<int>(std::clamp<qreal>(std::floor(x) - caretWidth(), 0, view.width()));
+    const int below = static_cast<int>(std::min<qsizetype>(m_lines.lineCount() - line - 1, visibleRows()));
+    QRegion changed(QRect(left, y, view.width() - left, m_lineHeight) & view);
+    changed += QRect(0, y + m_lineHeight, view.width(), below * m_lineHeight) & view;
+    if (!changed.isEmpty())
+        viewport()->update(changed);
 }
 
 int TextBox::visibleRows() const
@@ -1030,13 +1125,15 @@ void TextBox::updateMetrics()
     m_hasControlPictures = metrics.inFont(QChar(u'\u2400')) && metrics.inFont(QChar(u'\u2421'));
     m_pictureFont = font();
     m_pictureFont.setPixelSize(std::max(4, (m_lineHeight - 2) / 2));
+    m_caretWidth = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
+    m_rawFont = QRawFont::fromFont(font());
     m_uniform.reset();
     for (char16_t u = 0x20; u < kUniformTableSize; ++u) {
         const QChar c(u);
         const QChar::Category category = c.category();
         const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
             || category == QChar::Mark_Enclosing;
-        m_uniform[u] = c.isPrint() && !mark && metrics.inFont(c)
+        m_uniform[u] = c.isPrint() && !mark && m_rawFont.supportsCharacter(c)
             && qFuzzyCompare(metrics.horizontalAdvance(c), m_cellWidth);
     }
 }
@@ -1048,7 +1145,7 @@ void TextBox::updateScrollBars()
     // A view showing the end keeps showing it as lines arrive, and also when
     // the viewport shrinks (the horizontal bar appearing for a long line).
     const bool followEnd = vertical->value() == vertical->maximum();
-    vertical->setRange(0, clampToInt(m_lines.lineCount() - rows));
+    m_verticalBar->setMaximumKeepingLayout(clampToInt(m_lines.lineCount() - rows));
     if (followEnd)
         vertical->setValue(vertical->maximum());
     vertical->setPageStep(rows);
@@ -1057,7 +1154,8 @@ void TextBox::updateScrollBars()
     const qreal contentWidth = static_cast<qreal>(m_lines.widestLineWidth()) * m_cellWidth + caretWidth();
     const qreal overflow = std::ceil(contentWidth) - viewport()->width();
     QScrollBar *horizontal = horizontalScrollBar();
-    horizontal->setRange(0, static_cast<int>(std::clamp<qreal>(overflow, 0, std::numeric_limits<int>::max())));
+    m_horizontalBar->setMaximumKeepingLayout(
+        static_cast<int>(std::clamp<qreal>(overflow, 0, std::numeric_limits<int>::max())));
     horizontal->setPageStep(viewport()->width());
     horizontal->setSingleStep(std::max(1, static_cast<int>(std::lround(m_cellWidth))));
 }

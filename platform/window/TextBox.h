@@ -10,12 +10,14 @@
 #include <QtCore/QString>
 #include <QtCore/QTimer>
 #include <QtGui/QFont>
+#include <QtGui/QRawFont>
 
 #include <bitset>
 #include <memory>
 #include <utility>
 
 class QMenu;
+class ScrollBar;
 
 // A multi-line, editable, never-wrapping text box whose content is exactly the
 // text it was given plus what the user typed, character for character:
@@ -106,6 +108,7 @@ protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -165,9 +168,16 @@ private:
     void ensureVisible(qsizetype position, qsizetype extraColumns);
     void updateMetrics();
     void updateScrollBars();
-    void repaintForAppend(qsizetype firstChangedLine);
+    // Appends are shown together, at most every kAppendRepaintMs: the lines
+    // still in view are moved by a scroll, and only what changed from the
+    // first new character on is drawn.
+    void repaintForAppend(qsizetype line, qsizetype column);
+    void showAppended();
     void paintLine(QPainter &painter, qsizetype line, int top, qsizetype fromColumn,
                    qsizetype toColumn) const;
+    // Draws a run of characters that each take one cell, starting at the
+    // baseline point `origin`.
+    void drawRun(QPainter &painter, QPointF origin, QStringView run) const;
     // Draws a character that cannot go into a run; true when it was the
     // first half of a surrogate pair and drew `next` with it.
     bool drawCharacter(QPainter &painter, QChar c, QChar next, QChar previous, qreal x,
@@ -178,6 +188,9 @@ private:
 
     static constexpr char16_t kUniformTableSize = 0x0590;
 
+    // The scroll area's own bars, which it owns.
+    ScrollBar *m_verticalBar = nullptr;
+    ScrollBar *m_horizontalBar = nullptr;
     TextValue m_text;
     LineIndex m_lines;
     EditHistory m_history;
@@ -196,14 +209,26 @@ private:
     qreal m_cellWidth = 1.0;
     int m_lineHeight = 1;
     int m_ascent = 0;
+    int m_caretWidth = 1;
     bool m_hasControlPictures = false;
+    // The font's own glyphs, for runs: no fallback font is looked at.
+    QRawFont m_rawFont;
     QFont m_pictureFont;
-    // Characters below U+0590 that the font draws in exactly one cell and so
-    // can go into a run drawn in one go; everything else is drawn alone.
+    // Characters below U+0590 that the font itself draws in exactly one cell
+    // and so can go into a run drawn in one go; everything else is drawn
+    // alone, where a fallback font may supply it.
     std::bitset<kUniformTableSize> m_uniform;
     // Appends repaint at most this often: a device trickling a few bytes at a
     // time must not cost a full repaint per burst.
     static constexpr int kAppendRepaintMs = 33;
     QTimer m_appendRepaint;
     QElapsedTimer m_sincePaint;
+    // The first line and column an append changed since the view last
+    // showed appends (line -1: none).
+    qsizetype m_changedLine = -1;
+    qsizetype m_changedColumn = 0;
+    // The first line that what is on screen shows, which lags the vertical
+    // scroll bar while an append's scroll waits to be shown.
+    qsizetype m_shownTop = 0;
+    bool m_appending = false;
 };

@@ -18,7 +18,10 @@
 #include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
 #include <QtGui/QInputMethodEvent>
+#include <QtGui/QPaintEvent>
 #include <QtGui/QPainter>
+#include <QtGui/QRegion>
+#include <QtGui/QScreen>
 
 #include <gtest/gtest.h>
 
@@ -599,18 +602,21 @@ TEST_F(TextBoxTest, AppendFollowsTheEndWhileTheEndIsShown)
     EXPECT_EQ(lastShownFully, box.lineCount() - 1);
 }
 
-// Counts the paints of a widget.
+// Counts the paints of a widget, and gathers where they painted.
 class PaintCounter : public QObject
 {
 public:
     explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
     int paints = 0;
+    QRegion painted;
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
+        if (event->type() == QEvent::Paint) {
             ++paints;
+            painted += static_cast<QPaintEvent *>(event)->region();
+        }
         return false;
     }
 };
@@ -628,10 +634,12 @@ TEST_F(TextBoxTest, AppendsRepaintOnlyWhatShowsAndNotOncePerBurst)
     EXPECT_EQ(counter.paints, 0);
 
     // At the end, a burst of small appends is painted once or twice, and the
-    // last of them does get painted.
+    // last of them does get painted: the new characters only, not the
+    // lines above them or what was on their own line before.
     box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
     runEventsFor(60);
     counter.paints = 0;
+    counter.painted = QRegion();
     QElapsedTimer elapsed;
     elapsed.start();
     for (int burst = 0; burst < 20; ++burst) {
@@ -643,6 +651,86 @@ TEST_F(TextBoxTest, AppendsRepaintOnlyWhatShowsAndNotOncePerBurst)
     EXPECT_LE(paintsDuringBursts, 2 + burstMs / 33) << "over " << burstMs << " ms";
     EXPECT_TRUE(waitUntil([&] { return counter.paints > paintsDuringBursts; }, 1000))
         << "the last append was never painted";
+    const int lastRow = static_cast<int>(box.lineCount() - 1 - box.verticalScrollBar()->value());
+    const QRect painted = counter.painted.boundingRect();
+    EXPECT_GE(painted.top(), lastRow * lineHeight);
+    EXPECT_LE(painted.bottom(), (lastRow + 1) * lineHeight);
+    EXPECT_GT(painted.left(), static_cast<int>(3 * cellWidth)) << "the start of the line, \"tail\", was painted again";
+}
+
+// Lines that an append scrolls into view are moved on the screen rather
+// than drawn again, and only what changed is drawn: the screen must then
+// show what a paint of the whole view shows, caret and selection included.
+TEST_F(TextBoxTest, AppendsShownByMovingTheViewMatchAPaintOfTheWholeView)
+{
+    box.activateWindow();
+    box.setFocus(Qt::OtherFocusReason);
+    box.setText(numberedLines(100) + u"partial"_s);
+    const qsizetype end = box.Text().size();
+    box.setSelection(end - 40, end - 3);
+    box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
+    runEventsFor(60);
+    const auto onScreen = [this] {
+        const QRect viewport(box.viewport()->mapTo(&box, QPoint(0, 0)), box.viewport()->size());
+        return box.screen()->grabWindow(box.winId()).toImage().copy(viewport).convertToFormat(QImage::Format_RGB32);
+    };
+    ASSERT_FALSE(onScreen().isNull()) << "this platform cannot show what is on screen";
+    ASSERT_EQ(onScreen(), viewportImage());
+
+    // Characters on the last line, breaks split across appends, a few lines,
+    // more lines than the view holds, and appends faster than the repaints.
+    const std::vector<QString> appends{u"ly"_s,          u" done\r"_s,      u"\nnext"_s,
+                                       u"\r\nand\r\n"_s, numberedLines(3), numberedLines(60),
+                                       u"\ttab"_s};
+    for (const QString &input : appends) {
+        box.setText(box.Text() + input);
+        runEventsFor(60);
+        EXPECT_EQ(onScreen(), viewportImage()) << "after appending " << ::testing::PrintToString(input);
+    }
+    for (int i = 0; i < 30; ++i) {
+        box.setText(box.Text() + (i % 4 == 0 ? u"\r\n"_s : u"quick"_s));
+        runEventsFor(i % 3 == 0 ? 40 : 5);
+    }
+    runEventsFor(60);
+    EXPECT_EQ(onScreen(), viewportImage()) << "after quick appends";
+    EXPECT_EQ(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
+}
+
+// Over a long text one more line moves neither slider by a pixel: the bars,
+// and the frame under them, are not painted again for it. When a slider does
+// move, its bar shows it.
+TEST_F(TextBoxTest, AppendsToALongTextLeaveTheScrollBarsAndTheFrameAlone)
+{
+    box.setText(QString(20000, u'w') + u"\r\n"_s + numberedLines(100000));
+    box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
+    runEventsFor(60);
+    ASSERT_TRUE(box.verticalScrollBar()->isVisible());
+    ASSERT_TRUE(box.horizontalScrollBar()->isVisible());
+    PaintCounter vertical(box.verticalScrollBar());
+    PaintCounter horizontal(box.horizontalScrollBar());
+    PaintCounter frame(&box);
+    PaintCounter text(box.viewport());
+
+    for (int i = 0; i < 10; ++i) {
+        box.setText(box.Text() + numberedLines(1));
+        runEventsFor(40);
+    }
+    EXPECT_GT(text.paints, 0);
+    EXPECT_EQ(vertical.paints, 0);
+    EXPECT_EQ(horizontal.paints, 0);
+    EXPECT_EQ(frame.paints, 0);
+
+    box.verticalScrollBar()->setValue(0);
+    runEventsFor(60);
+    EXPECT_GT(vertical.paints, 0) << "the slider moved to the top unseen";
+    // Scrolled right to the end of the widest line, a line much wider than
+    // it moves the horizontal slider away from the end.
+    box.horizontalScrollBar()->setValue(box.horizontalScrollBar()->maximum());
+    runEventsFor(60);
+    horizontal.paints = 0;
+    box.setText(box.Text() + QString(400000, u'w'));
+    runEventsFor(60);
+    EXPECT_GT(horizontal.paints, 0) << "the horizontal slider shrank unseen";
 }
 
 TEST_F(TextBoxTest, DrawsMarkupLiterallyAndControlsAsTheirSymbols)
