@@ -3,12 +3,14 @@
 #include "ErrorReport.h"
 #include "ReceiveBuffer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <system_error>
 
 #include <poll.h>
+#include <time.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -33,10 +35,11 @@ UniqueFd makeWakeUp(const QString &device)
 
 } // namespace
 
-LineReader::LineReader(const QString &device, int fd, ReceiveBuffer &buffer)
+LineReader::LineReader(const QString &device, int fd, ReceiveBuffer &buffer, std::int32_t baudRate)
     : m_fd(fd)
     , m_buffer(buffer)
     , m_wakeUp(makeWakeUp(device))
+    , m_gatherMicroseconds(gatherTime(baudRate).count())
 {
     try {
         m_thread = std::thread([this] { run(); });
@@ -58,6 +61,31 @@ void LineReader::wake() noexcept
     // Only EAGAIN can fail this (the counter is full), and then a wake-up is
     // pending anyway.
     [[maybe_unused]] const ssize_t written = ::write(m_wakeUp.get(), &one, sizeof one);
+}
+
+void LineReader::setBaudRate(std::int32_t baudRate) noexcept
+{
+    m_gatherMicroseconds.store(gatherTime(baudRate).count());
+}
+
+std::chrono::microseconds LineReader::gatherTime(std::int32_t baudRate) noexcept
+{
+    // Ten bits a character: a start bit, eight data bits and a stop bit,
+    // near enough for every framing.
+    const std::int64_t charactersPerSecond = std::max<std::int64_t>(1, baudRate / 10);
+    const std::chrono::microseconds filling(kGatherBelow * 1'000'000 / charactersPerSecond);
+    return std::min(filling, kGatherAtMost);
+}
+
+void LineReader::gather() noexcept
+{
+    const std::int64_t microseconds = m_gatherMicroseconds.load();
+    const timespec wait{static_cast<time_t>(microseconds / 1'000'000),
+                        static_cast<long>(microseconds % 1'000'000 * 1000)};
+    // Only the wake-up: a stop, or room after a full buffer, ends the wait
+    // early. An interrupted wait just reads sooner.
+    pollfd wakeUp{m_wakeUp.get(), POLLIN, 0};
+    ::ppoll(&wakeUp, 1, &wait, nullptr);
 }
 
 void LineReader::run() noexcept
@@ -82,13 +110,16 @@ void LineReader::run() noexcept
         const short device = watched[1].revents;
         if (device == 0)
             continue;
-        const ReceiveBuffer::Read read = (device & POLLNVAL) != 0 ? ReceiveBuffer::Read::LineLost
-                                                                   : m_buffer.readFrom(m_fd);
+        const ReceiveBuffer::ReadResult result = (device & POLLNVAL) != 0
+            ? ReceiveBuffer::ReadResult{ReceiveBuffer::Read::LineLost, 0}
+            : m_buffer.readFrom(m_fd);
         const bool hungUp = (device & (POLLHUP | POLLERR)) != 0;
-        if (read == ReceiveBuffer::Read::LineLost
-            || (read == ReceiveBuffer::Read::NothingYet && hungUp)) {
+        if (result.read == ReceiveBuffer::Read::LineLost
+            || (result.read == ReceiveBuffer::Read::NothingYet && hungUp)) {
             m_buffer.reportLineLost();
             return;
         }
+        if (result.bytes > 0 && result.bytes < kGatherBelow && !hungUp)
+            gather();
     }
 }

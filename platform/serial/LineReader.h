@@ -5,6 +5,8 @@
 #include <QtCore/QString>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <thread>
 
 class ReceiveBuffer;
@@ -19,6 +21,15 @@ class ReceiveBuffer;
 // error, POLLHUP with nothing to read) it reports the loss to the buffer and
 // ends, so a dead line costs nothing until the reader is destroyed.
 //
+// A slow line is gathered: after a read that brought fewer than kGatherBelow
+// bytes the thread waits up to gatherTime() before it reads again, so a
+// device trickling a few characters at a time wakes the program about as
+// often as the text box repaints (some thirty times a second), instead of
+// for every few characters. The wait is never
+// longer than the line takes to bring kGatherBelow bytes, so a fast line
+// cannot fill the terminal's input buffer (4 KiB) meanwhile, and a line
+// that brings more than that per read is read at once, flat out.
+//
 // The descriptor is borrowed: it must stay open until the reader is gone.
 // Destroying the reader wakes the thread and joins it.
 class LineReader
@@ -26,20 +37,30 @@ class LineReader
 public:
     // Throws ErrorReport OpenFailed, naming `device`, when the eventfd or the
     // thread cannot be had.
-    LineReader(const QString &device, int fd, ReceiveBuffer &buffer);
+    LineReader(const QString &device, int fd, ReceiveBuffer &buffer, std::int32_t baudRate);
     ~LineReader();
     LineReader(const LineReader &) = delete;
     LineReader &operator=(const LineReader &) = delete;
 
     // The buffer has room again.
     void wake() noexcept;
+    // The line now runs at `baudRate`.
+    void setBaudRate(std::int32_t baudRate) noexcept;
+
+    static constexpr qsizetype kGatherBelow = 256;
+    static constexpr std::chrono::microseconds kGatherAtMost{30'000};
+    // How long to gather after a small read on a line of `baudRate`.
+    static std::chrono::microseconds gatherTime(std::int32_t baudRate) noexcept;
 
 private:
     void run() noexcept;
+    // Waits the gather time, or less if woken.
+    void gather() noexcept;
 
     const int m_fd;
     ReceiveBuffer &m_buffer;
     UniqueFd m_wakeUp;
     std::atomic<bool> m_stop = false;
+    std::atomic<std::int64_t> m_gatherMicroseconds = 0;
     std::thread m_thread; // last: starts once everything it uses exists
 };

@@ -21,13 +21,13 @@ ReceiveBuffer::ReceiveBuffer(qsizetype limit, std::function<void()> notify)
 {
 }
 
-ReceiveBuffer::Read ReceiveBuffer::readFrom(int fd)
+ReceiveBuffer::ReadResult ReceiveBuffer::readFrom(int fd)
 {
     const std::lock_guard lock(m_mutex);
     const qsizetype had = m_bytes.size();
     const qsizetype room = std::min(ReadSize, m_limit - had);
     if (room <= 0 || m_starved)
-        return Read::Received;
+        return {Read::Received, 0};
     try {
         // Doubling, so a line that is never read costs amortised constant
         // time per byte, never a copy of everything per read.
@@ -40,7 +40,7 @@ ReceiveBuffer::Read ReceiveBuffer::readFrom(int fd)
         m_starved = true;
         m_overflowDue = true;
         notifyIfDue();
-        return Read::Received;
+        return {Read::Received, 0};
     }
 
     const ssize_t got = ::read(fd, m_bytes.data() + had, static_cast<std::size_t>(room));
@@ -50,14 +50,14 @@ ReceiveBuffer::Read ReceiveBuffer::readFrom(int fd)
         if (m_bytes.size() >= m_limit)
             m_overflowDue = true;
         notifyIfDue();
-        return Read::Received;
+        return {Read::Received, got};
     }
     if (got < 0 && (error == EAGAIN || error == EINTR))
-        return Read::NothingYet;
+        return {Read::NothingYet, 0};
     // 0 is end of file: a hung-up terminal reads as that for ever. Any error
     // (EIO from a pseudo-terminal whose other side closed, ENODEV from an
     // adapter pulled out) would repeat just the same on every try.
-    return Read::LineLost;
+    return {Read::LineLost, 0};
 }
 
 bool ReceiveBuffer::full() const

@@ -35,8 +35,13 @@ public:
         LineLost,   // end of file or an error: the line is gone
     };
 
+    struct ReadResult
+    {
+        Read read = Read::NothingYet;
+        qsizetype bytes = 0; // how many came
+    };
     // Reader: one non-blocking read() of `fd` straight into the buffer.
-    Read readFrom(int fd);
+    ReadResult readFrom(int fd);
     // Reader: whether reads must wait until the window thread takes bytes.
     bool full() const;
     // Reader: the line is gone; a LineLost event is due.

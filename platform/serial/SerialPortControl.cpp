@@ -74,7 +74,7 @@ void SerialPortControl::Private::open()
     const QString path = m_deviceMap(m_commPort);
     auto device = std::make_unique<SerialDevice>(path, m_settings, m_dtrEnable);
     m_received.restartLine();
-    m_reader = std::make_unique<LineReader>(path, device->fd(), m_received);
+    m_reader = std::make_unique<LineReader>(path, device->fd(), m_received, m_settings.baudRate());
     m_device = std::move(device);
     m_devicePath = path;
     m_open = true;
@@ -193,8 +193,10 @@ QString SerialPortControl::Settings() const
 void SerialPortControl::setSettings(const QString &settings)
 {
     const LineSettings parsed = LineSettings::parse(settings);
-    if (d->lineUp())
+    if (d->lineUp()) {
         d->m_device->apply(parsed);
+        d->m_reader->setBaudRate(parsed.baudRate());
+    }
     d->m_settingsText = settings;
     d->m_settings = parsed;
 }

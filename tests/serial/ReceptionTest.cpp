@@ -183,6 +183,24 @@ TEST_F(ReceptionTest, ALineLostWhileTheWindowIsBusyKeepsWhatWasTaken)
     EXPECT_EQ(control->Input(), QString());
 }
 
+// A device that sends a character at a time: the control gathers what comes
+// over a few tens of milliseconds rather than raising OnComm for every
+// character, and still hands on every one of them, in order.
+TEST_F(ReceptionTest, ASlowLineIsHandedOnInGathersNotCharacterByCharacter)
+{
+    makeControl();
+    control->setRThreshold(1);
+    control->setPortOpen(true);
+    const QByteArray sent = pattern(200);
+    for (const char byte : sent) {
+        line->write(QByteArray(1, byte));
+        QTest::qWait(2);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() >= sent.size(); }, Patience));
+    EXPECT_TRUE(received == asReceived(sent)) << "received " << received.size() << " characters";
+    EXPECT_LT(events.size(), static_cast<std::size_t>(sent.size() / 4));
+}
+
 // With nothing reading, the control fills up to its limit and no further:
 // the line itself holds the rest (a pseudo-terminal blocks its writer).
 // Each time the limit is reached OnComm says so, whatever RThreshold is;
