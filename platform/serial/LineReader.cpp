@@ -90,11 +90,16 @@ void LineReader::gather() noexcept
 
 void LineReader::run() noexcept
 {
+    using Clock = std::chrono::steady_clock;
+    // Whether the line is slow, and small reads are gathered. The baud rate
+    // alone cannot tell: a USB device or a pseudo-terminal ignores it.
+    bool slow = true;
     while (!m_stop.load()) {
         // A full buffer leaves the device out of the poll altogether: its
         // POLLHUP would otherwise wake the thread again and again.
         const bool full = m_buffer.full();
         pollfd watched[2] = {{m_wakeUp.get(), POLLIN, 0}, {full ? -1 : m_fd, POLLIN, 0}};
+        const Clock::time_point waitStart = Clock::now();
         if (::poll(watched, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -103,6 +108,8 @@ void LineReader::run() noexcept
             m_buffer.reportLineLost();
             return;
         }
+        if (Clock::now() - waitStart >= kGatherAtMost)
+            slow = true; // silent for a while: whatever comes next may trickle
         if (watched[0].revents != 0) {
             std::uint64_t count = 0;
             [[maybe_unused]] const ssize_t got = ::read(m_wakeUp.get(), &count, sizeof count);
@@ -119,7 +126,9 @@ void LineReader::run() noexcept
             m_buffer.reportLineLost();
             return;
         }
-        if (result.bytes > 0 && result.bytes < kGatherBelow && !hungUp)
+        if (result.bytes >= kGatherBelow)
+            slow = false;
+        else if (slow && result.bytes > 0 && !hungUp)
             gather();
     }
 }

@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -25,7 +26,13 @@ ReceiveBuffer::ReadResult ReceiveBuffer::readFrom(int fd)
 {
     const std::lock_guard lock(m_mutex);
     const qsizetype had = m_bytes.size();
-    const qsizetype room = std::min(ReadSize, m_limit - had);
+    // As much as is waiting (a slow line brings a few bytes, and the buffer
+    // then grows by those rather than by a whole read's room each time), at
+    // least one byte so that an end or an error is read too.
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) < 0)
+        waiting = 0;
+    const qsizetype room = std::min({ReadSize, m_limit - had, std::max<qsizetype>(waiting, 1)});
     if (room <= 0 || m_starved)
         return {Read::Received, 0};
     try {

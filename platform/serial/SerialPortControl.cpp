@@ -7,6 +7,7 @@
 #include "SerialDevice.h"
 
 #include <QtCore/QByteArray>
+#include <QtCore/QMetaMethod>
 #include <QtCore/QMetaObject>
 #include <QtCore/QScopeGuard>
 
@@ -47,6 +48,8 @@ public:
     void deliver();
 
     SerialPortControl *q = nullptr;
+    const QMetaMethod m_delivery = SerialPortControl::staticMetaObject.method(
+        SerialPortControl::staticMetaObject.indexOfSlot("deliverOnComm()"));
     DeviceMap m_deviceMap;
 
     std::int16_t m_commPort = 1;
@@ -107,10 +110,11 @@ void SerialPortControl::Private::postDelivery()
     // Runs under the buffer's lock, on either thread, and the delivery takes
     // that lock before it looks at anything: this is what orders what the
     // reader did before the delivery, in a way ThreadSanitizer can see too
-    // (Qt's own queue locking is invisible to it). By name rather than with
-    // a functor, because a functor's call object would be built here and
-    // read over there before the delivery gets to the lock.
-    QMetaObject::invokeMethod(q, "deliverOnComm", Qt::QueuedConnection);
+    // (Qt's own queue locking is invisible to it). Through the slot's meta
+    // method rather than a functor, because a functor's call object would be
+    // built here and read over there before the delivery gets to the lock;
+    // looked up once, not by name for every delivery.
+    m_delivery.invoke(q, Qt::QueuedConnection);
 }
 
 void SerialPortControl::Private::deliver()
