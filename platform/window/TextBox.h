@@ -220,7 +220,7 @@ private:
     std::bitset<kUniformTableSize> m_uniform;
     // Appends repaint at most this often: a device trickling a few bytes at a
     // time must not cost a full repaint per burst.
-    static constexpr int kAppendRepaintMs = 33;
+    static constexpr int kAppendRepaintMs = 25;
     QTimer m_appendRepaint;
     QElapsedTimer m_sincePaint;
     // The first line and column an append changed since the view last

@@ -648,7 +648,7 @@ TEST_F(TextBoxTest, AppendsRepaintOnlyWhatShowsAndNotOncePerBurst)
     }
     const qint64 burstMs = elapsed.elapsed();
     const int paintsDuringBursts = counter.paints;
-    EXPECT_LE(paintsDuringBursts, 2 + burstMs / 33) << "over " << burstMs << " ms";
+    EXPECT_LE(paintsDuringBursts, 2 + burstMs / 25) << "over " << burstMs << " ms";
     EXPECT_TRUE(waitUntil([&] { return counter.paints > paintsDuringBursts; }, 1000))
         << "the last append was never painted";
     const int lastRow = static_cast<int>(box.lineCount() - 1 - box.verticalScrollBar()->value());
