@@ -30,18 +30,22 @@ bool runUntil(const std::function<bool()> &condition, double timeoutSeconds, int
 
 bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count)
 {
-    if (shown.size() < from + count)
-        return false;
     ByteStream expected;
+    return matchesByteStream(shown, from, count, expected);
+}
+
+bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count, ByteStream &expected)
+{
     constexpr qsizetype Piece = 1 << 20;
     QByteArray piece(Piece, Qt::Uninitialized);
+    bool same = shown.size() >= from + count;
     for (qsizetype at = 0; at < count; at += Piece) {
         const qsizetype length = std::min(Piece, count - at);
         expected.generate(piece.data(), static_cast<std::size_t>(length));
-        if (shown.mid(from + at, length) != QString::fromLatin1(QByteArrayView(piece.constData(), length)))
-            return false;
+        same = same
+            && shown.mid(from + at, length) == QString::fromLatin1(QByteArrayView(piece.constData(), length));
     }
-    return true;
+    return same;
 }
 
 } // namespace BenchSupport

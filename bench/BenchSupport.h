@@ -2,6 +2,8 @@
 
 #include "TextValue.h"
 
+class ByteStream;
+
 #include <QtCore/QtGlobal>
 
 #include <functional>
@@ -17,5 +19,8 @@ bool runUntil(const std::function<bool()> &condition, double timeoutSeconds, int
 // first `count` bytes of a default ByteStream, each byte as one Latin-1
 // character.
 bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count);
+// The same against the next `count` bytes of `expected`, which moves on by
+// that many whatever the outcome.
+bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count, ByteStream &expected);
 
 } // namespace BenchSupport
