@@ -25,12 +25,12 @@ class ReceiveBuffer;
 // bytes the thread waits up to gatherTime() before it reads again, so a
 // device trickling a few characters at a time wakes the program about as
 // often as the text box repaints (some thirty times a second), instead of
-// for every few characters. The wait is never
-// longer than the line takes to bring kGatherBelow bytes, so a fast line
-// cannot fill the terminal's input buffer (4 KiB) meanwhile. A read that
-// brings kGatherBelow bytes or more shows a fast line (a USB device or a
-// pseudo-terminal ignores the baud rate), which is then read at once, flat
-// out, until it falls silent for kGatherAtMost.
+// for every few characters. The wait is never longer than the line takes to
+// bring kGatherBelow bytes at its baud rate, so a fast line cannot fill the
+// terminal's input buffer (4 KiB) meanwhile. A read that brings kGatherBelow
+// bytes or more shows a fast line (a USB device or a pseudo-terminal ignores
+// the baud rate), which is then read at once, flat out, until it falls
+// silent for kGatherAtMost.
 //
 // The descriptor is borrowed: it must stay open until the reader is gone.
 // Destroying the reader wakes the thread and joins it.

@@ -31,6 +31,7 @@
 #include <array>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <tuple>
 
@@ -387,7 +388,7 @@ void TextBox::paintEvent(QPaintEvent *event)
     if (firstLine != m_shownTop) {
         // The view scrolled since it was last brought up to date; a paint of
         // part of it would leave the rest showing other lines.
-        m_shownTop = verticalScrollBar()->value();
+        m_shownTop = firstLine;
         if (event->rect() != viewport()->rect())
             viewport()->update();
     }
