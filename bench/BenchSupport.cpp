@@ -36,11 +36,11 @@ bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count)
 
 bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count, ByteStream &expected)
 {
-    constexpr qsizetype Piece = 1 << 20;
-    QByteArray piece(Piece, Qt::Uninitialized);
+    constexpr qsizetype pieceSize = 1 << 20;
+    QByteArray piece(pieceSize, Qt::Uninitialized);
     bool same = shown.size() >= from + count;
-    for (qsizetype at = 0; at < count; at += Piece) {
-        const qsizetype length = std::min(Piece, count - at);
+    for (qsizetype at = 0; at < count; at += pieceSize) {
+        const qsizetype length = std::min(pieceSize, count - at);
         expected.generate(piece.data(), static_cast<std::size_t>(length));
         same = same
             && shown.mid(from + at, length) == QString::fromLatin1(QByteArrayView(piece.constData(), length));

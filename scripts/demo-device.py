@@ -14,15 +14,15 @@ import sys
 import time
 import tty
 
-BAUD = 9600
-SECONDS_PER_BYTE = 10 / BAUD  # 8 data bits plus start and stop bit
+Baud = 9600
+SecondsPerByte = 10 / Baud  # 8 data bits plus start and stop bit
 
 
 def send(master, data):
     """Writes at line speed, so the text arrives as it would from a device."""
     for byte in data:
         os.write(master, bytes([byte]))
-        time.sleep(SECONDS_PER_BYTE)
+        time.sleep(SecondsPerByte)
 
 
 def main():
@@ -30,22 +30,22 @@ def main():
     tty.setraw(master)
     print(os.ttyname(slave), flush=True)
 
-    send_line = lambda text: send(master, text.encode("ascii") + b"\r\n")
+    sendLine = lambda text: send(master, text.encode("ascii") + b"\r\n")
     random.seed()
     started = time.monotonic()
     reading = 0
     try:
-        send_line("SENSOR v2.1 ready")
+        sendLine("SENSOR v2.1 ready")
         while True:
             elapsed = time.monotonic() - started
             temperature = 21.0 + 1.5 * math.sin(elapsed / 20) + random.uniform(-0.1, 0.1)
             humidity = 40 + 5 * math.cos(elapsed / 30) + random.uniform(-0.5, 0.5)
             reading += 1
-            send_line(f"#{reading:05d}  T={temperature:5.2f} C  RH={humidity:4.1f} %")
+            sendLine(f"#{reading:05d}  T={temperature:5.2f} C  RH={humidity:4.1f} %")
             if reading % 10 == 0:
                 # Now and then a burst: the sensor dumps its min/max log.
                 for slot in range(4):
-                    send_line(f"  log[{slot}] min={temperature - 1.2:5.2f} max={temperature + 0.9:5.2f}")
+                    sendLine(f"  log[{slot}] min={temperature - 1.2:5.2f} max={temperature + 0.9:5.2f}")
             time.sleep(0.5)
     except (OSError, KeyboardInterrupt):
         pass  # the line went away or we were told to stop

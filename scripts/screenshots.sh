@@ -33,10 +33,10 @@ shoot() { # name width height: the top left of the screen, where the window is
 click() { # x y, in the window's own (unscaled) pixels
     xdotool mousemove --window "$window" $(($1 * scale)) $(($2 * scale)) click 1
 }
-open_button() { click 86 174; }
-quit_button() { click 146 174; }
+openButton() { click 86 174; }
+quitButton() { click 146 174; }
 
-start_linewatch() { # scale
+startLinewatch() { # scale
     scale=$1
     QT_SCALE_FACTOR=$scale scripts/with-port1.sh "$(head -n 1 "$work/line")" "$work/lock" "$program" &
     linewatch=$!
@@ -44,32 +44,32 @@ start_linewatch() { # scale
     sleep 0.5
 }
 
-start_linewatch 1
+startLinewatch 1
 shoot linewatch-start 246 209
 
-open_button
+openButton
 sleep 8
 xdotool mousemove 600 400 # no hover highlight on the buttons
 sleep 0.3
 shoot linewatch-receiving 246 209
 
 # Another program takes the port: its lock file names a running process.
-open_button # "Close"
+openButton # "Close"
 printf '%10d\n' "$device" > "$work/lock/LCK..ttyS0"
-open_button # "Open" fails
+openButton # "Open" fails
 sleep 1
 shoot linewatch-port-in-use 360 240
 xdotool key Return
 rm -f "$work/lock/LCK..ttyS0"
-quit_button
+quitButton
 wait "$linewatch" || true
 
 # Twice the pixels: the window and its text scale together.
-start_linewatch 2
-open_button
+startLinewatch 2
+openButton
 sleep 6
 xdotool mousemove 600 400
 sleep 0.3
 shoot linewatch-scale-2 492 418
-quit_button
+quitButton
 wait "$linewatch" || true

@@ -9,7 +9,7 @@
 # namespace, where the system allows one.
 set -eu
 
-device=$1 lockdir=$2
+device=$1 lockDir=$2
 shift 2
 
 if [ ! -e /dev/ttyS0 ]; then
@@ -29,4 +29,4 @@ fi
 
 # shellcheck disable=SC2016
 exec $namespace sh -c 'mount --bind "$0" /dev/ttyS0 && mount --bind "$1" "$(realpath /var/lock)" && shift && exec "$@"' \
-    "$device" "$lockdir" "$@"
+    "$device" "$lockDir" "$@"

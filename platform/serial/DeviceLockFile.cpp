@@ -1,12 +1,12 @@
 #include "DeviceLockFile.h"
 
 #include "ErrorReport.h"
+#include "SystemError.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QFile>
 
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,11 +15,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 QByteArray encoded(const QString &path)
 {
@@ -42,11 +37,6 @@ bool processAlive(pid_t pid)
 {
     // EPERM: the process exists but belongs to someone else.
     return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
-[[noreturn]] void inUse(const QString &device, const QString &why)
-{
-    throw ErrorReport(ErrorNumber::DeviceInUse, u"%1: %2 (%3)"_s.arg(device, systemReason(EBUSY), why));
 }
 
 enum class Read { Content, Absent, Unreadable };
@@ -87,16 +77,16 @@ void DeviceLockFile::clearTheWay(const QString &device)
     case Read::Absent:
         return;
     case Read::Unreadable:
-        inUse(device, u"lock file %1 cannot be read: %2"_s.arg(path, systemReason(error)));
+        SystemError::fail(device, EBUSY,
+                          u"lock file %1 cannot be read: %2"_s.arg(path, SystemError::description(error)));
     case Read::Content:
         if (const pid_t owner = ownerIn(content); owner != 0 && processAlive(owner))
-            inUse(device, u"locked by process %1"_s.arg(owner));
+            SystemError::fail(device, EBUSY, u"locked by process %1"_s.arg(owner));
         if (::unlink(encoded(path).constData()) != 0 && errno != ENOENT) {
             error = errno;
-            throw ErrorReport(error == EACCES || error == EPERM ? ErrorNumber::PermissionDenied
-                                                                : ErrorNumber::OpenFailed,
+            throw ErrorReport(SystemError::lockFileErrorNumber(error),
                               u"%1: stale lock file %2 cannot be removed: %3"_s.arg(
-                                  device, path, systemReason(error)));
+                                  device, path, SystemError::description(error)));
         }
         return;
     }

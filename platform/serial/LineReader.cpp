@@ -2,11 +2,11 @@
 
 #include "ErrorReport.h"
 #include "ReceiveBuffer.h"
+#include "SystemError.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <system_error>
 
 #include <poll.h>
@@ -18,11 +18,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// Always OpenFailed: an eventfd or a thread that cannot be had is the
+// system running short, whatever its errno (eventfd's ENODEV included), and
+// says nothing about the device.
 [[noreturn]] void failToStart(const QString &device, int error)
 {
     throw ErrorReport(ErrorNumber::OpenFailed,
-                      u"%1: cannot start reading: %2"_s.arg(device,
-                                                            QString::fromLocal8Bit(std::strerror(error))));
+                      u"%1: cannot start reading: %2"_s.arg(device, SystemError::description(error)));
 }
 
 UniqueFd makeWakeUp(const QString &device)
@@ -73,8 +75,8 @@ std::chrono::microseconds LineReader::gatherTime(std::int32_t baudRate) noexcept
     // Ten bits a character: a start bit, eight data bits and a stop bit,
     // near enough for every framing.
     const std::int64_t charactersPerSecond = std::max<std::int64_t>(1, baudRate / 10);
-    const std::chrono::microseconds filling(kGatherBelow * 1'000'000 / charactersPerSecond);
-    return std::min(filling, kGatherAtMost);
+    const std::chrono::microseconds filling(GatherBelow * 1'000'000 / charactersPerSecond);
+    return std::min(filling, GatherAtMost);
 }
 
 void LineReader::gather() noexcept
@@ -108,7 +110,7 @@ void LineReader::run() noexcept
             m_buffer.reportLineLost();
             return;
         }
-        if (Clock::now() - waitStart >= kGatherAtMost)
+        if (Clock::now() - waitStart >= GatherAtMost)
             slow = true; // silent for a while: whatever comes next may trickle
         if (watched[0].revents != 0) {
             std::uint64_t count = 0;
@@ -126,7 +128,7 @@ void LineReader::run() noexcept
             m_buffer.reportLineLost();
             return;
         }
-        if (result.bytes >= kGatherBelow)
+        if (result.bytes >= GatherBelow)
             slow = false;
         else if (slow && result.bytes > 0 && !hungUp)
             gather();

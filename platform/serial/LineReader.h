@@ -21,16 +21,16 @@ class ReceiveBuffer;
 // error, POLLHUP with nothing to read) it reports the loss to the buffer and
 // ends, so a dead line costs nothing until the reader is destroyed.
 //
-// A slow line is gathered: after a read that brought fewer than kGatherBelow
+// A slow line is gathered: after a read that brought fewer than GatherBelow
 // bytes the thread waits up to gatherTime() before it reads again, so a
 // device trickling a few characters at a time wakes the program about as
 // often as the text box repaints (some thirty times a second), instead of
 // for every few characters. The wait is never longer than the line takes to
-// bring kGatherBelow bytes at its baud rate, so a fast line cannot fill the
-// terminal's input buffer (4 KiB) meanwhile. A read that brings kGatherBelow
+// bring GatherBelow bytes at its baud rate, so a fast line cannot fill the
+// terminal's input buffer (4 KiB) meanwhile. A read that brings GatherBelow
 // bytes or more shows a fast line (a USB device or a pseudo-terminal ignores
 // the baud rate), which is then read at once, flat out, until it falls
-// silent for kGatherAtMost.
+// silent for GatherAtMost.
 //
 // The descriptor is borrowed: it must stay open until the reader is gone.
 // Destroying the reader wakes the thread and joins it.
@@ -49,8 +49,8 @@ public:
     // The line now runs at `baudRate`.
     void setBaudRate(std::int32_t baudRate) noexcept;
 
-    static constexpr qsizetype kGatherBelow = 256;
-    static constexpr std::chrono::microseconds kGatherAtMost{30'000};
+    static constexpr qsizetype GatherBelow = 256;
+    static constexpr std::chrono::microseconds GatherAtMost{30'000};
     // How long to gather after a small read on a line of `baudRate`.
     static std::chrono::microseconds gatherTime(std::int32_t baudRate) noexcept;
 

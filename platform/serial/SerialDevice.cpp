@@ -3,6 +3,7 @@
 #include "DeviceLockFile.h"
 #include "ErrorReport.h"
 #include "LineSpeed.h"
+#include "SystemError.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QFile>
@@ -13,7 +14,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -26,11 +26,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 [[noreturn]] void fail(std::int32_t number, const QString &device, const QString &reason)
 {
@@ -54,16 +49,12 @@ bool knownNotATerminal(dev_t device)
 const QString &checked(const QString &device)
 {
     struct stat status = {};
-    if (::stat(QFile::encodeName(device).constData(), &status) != 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            fail(ErrorNumber::DeviceAbsent, device, systemReason(error));
-        if (error == EACCES || error == EPERM)
-            fail(ErrorNumber::PermissionDenied, device, systemReason(error));
-        fail(ErrorNumber::OpenFailed, device, systemReason(error));
-    }
+    // stat() never answers ENXIO, ENODEV or EBUSY, so the table's answers
+    // for those, meant for open(), cannot mislead here.
+    if (::stat(QFile::encodeName(device).constData(), &status) != 0)
+        SystemError::fail(device, errno);
     if (!S_ISCHR(status.st_mode) || knownNotATerminal(status.st_rdev))
-        fail(ErrorNumber::NotATerminal, device, systemReason(ENOTTY));
+        SystemError::fail(device, ENOTTY);
     return device;
 }
 
@@ -76,20 +67,10 @@ int openDevice(const QString &device)
     if (fd >= 0)
         return fd;
     const int error = errno;
-    switch (error) {
-    case ENOENT:
-    case ENXIO:  // a node without hardware behind it
-    case ENODEV:
-        fail(ErrorNumber::DeviceAbsent, device, systemReason(error));
-    case EACCES:
-    case EPERM:
-        fail(ErrorNumber::PermissionDenied, device, systemReason(error));
-    case EBUSY:
-        fail(ErrorNumber::DeviceInUse, device,
-             u"%1 (opened exclusively by another program)"_s.arg(systemReason(error)));
-    default:
-        fail(ErrorNumber::OpenFailed, device, systemReason(error));
-    }
+    // Busy at open() is exclusive mode (TIOCEXCL), set by whoever has it open;
+    // the flock() and the lock file tell their own story below.
+    SystemError::fail(device, error,
+                      error == EBUSY ? u"opened exclusively by another program"_s : QString());
 }
 
 tcflag_t sizeFlag(int dataBits)
@@ -183,19 +164,17 @@ SerialDevice::SerialDevice(const QString &device, const LineSettings &settings,
     // Our own descriptor first: once QSerialPort has put the device in
     // exclusive mode, nobody but root could open it again.
     m_fd = UniqueFd(openDevice(m_path));
-    if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        fail(ErrorNumber::DeviceInUse, m_path,
-             u"%1 (locked by another program)"_s.arg(systemReason(EBUSY)));
-    }
+    if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        SystemError::fail(m_path, EBUSY, u"locked by another program"_s);
     // Any other flock failure (ENOLCK: a file system without flock) leaves
     // the lock file as the only guard, which is what most tools rely on.
 
     termios found = {};
     if (::tcgetattr(m_fd.get(), &found) != 0) {
+        // Some drivers answer EINVAL, not ENOTTY, for a device that is no
+        // terminal.
         const int error = errno;
-        if (error == ENOTTY || error == EINVAL)
-            fail(ErrorNumber::NotATerminal, m_path, systemReason(ENOTTY));
-        fail(ErrorNumber::OpenFailed, m_path, systemReason(error));
+        SystemError::fail(m_path, error == EINVAL ? ENOTTY : error);
     }
 
     m_port = openForConfiguration(m_path);
@@ -225,7 +204,7 @@ void SerialDevice::apply(const LineSettings &settings)
     const int fd = m_fd.get();
     termios before = {};
     if (::tcgetattr(fd, &before) != 0)
-        refuse(systemReason(errno));
+        refuse(SystemError::description(errno));
     const std::int64_t speedBefore = LineSpeed::current(fd);
     auto putBack = qScopeGuard([&] {
         ::tcsetattr(fd, TCSANOW, &before);
@@ -247,18 +226,18 @@ void SerialDevice::apply(const LineSettings &settings)
     // run exactly what was asked.
     termios line = {};
     if (::tcgetattr(fd, &line) != 0)
-        refuse(systemReason(errno));
+        refuse(SystemError::description(errno));
     if (settings.parity() == LineSettings::Parity::None && (line.c_cflag & ParityMask) != 0) {
         line.c_cflag &= ~ParityMask;
         if (::tcsetattr(fd, TCSANOW, &line) != 0)
-            refuse(systemReason(errno));
+            refuse(SystemError::description(errno));
     }
 
     // A driver may keep its own idea of a setting without failing the call:
     // read back what the line runs.
     termios now = {};
     if (::tcgetattr(fd, &now) != 0)
-        refuse(systemReason(errno));
+        refuse(SystemError::description(errno));
     if ((now.c_cflag & CSIZE) != sizeFlag(settings.dataBits()))
         refuse(u"the device does not support %1 data bits"_s.arg(settings.dataBits()));
     if ((now.c_cflag & ParityMask) != parityFlags(settings.parity()))
@@ -269,7 +248,7 @@ void SerialDevice::apply(const LineSettings &settings)
     // far end still reads every frame.
     const std::int64_t speed = LineSpeed::current(fd);
     if (speed < 0)
-        refuse(systemReason(errno));
+        refuse(SystemError::description(errno));
     if (std::llabs(speed - settings.baudRate()) * 50 > settings.baudRate())
         refuse(u"the device does not support %1 baud (it runs %2)"_s.arg(settings.baudRate()).arg(speed));
     putBack.dismiss();

@@ -3,12 +3,11 @@
 #include "ErrorReport.h"
 #include "LineReader.h"
 #include "LineSettings.h"
+#include "MetaMethod.h"
 #include "ReceiveBuffer.h"
 #include "SerialDevice.h"
 
 #include <QtCore/QByteArray>
-#include <QtCore/QMetaMethod>
-#include <QtCore/QMetaObject>
 #include <QtCore/QScopeGuard>
 
 #include <utility>
@@ -26,7 +25,7 @@ class SerialPortControl::Private
 {
 public:
     Private(SerialPortControl *control, DeviceMap deviceMap, qsizetype receiveLimit)
-        : q(control)
+        : m_control(control)
         , m_deviceMap(std::move(deviceMap))
         , m_received(receiveLimit, [this] { postDelivery(); })
         , m_receiveLimit(receiveLimit)
@@ -47,9 +46,9 @@ public:
     void postDelivery();
     void deliver();
 
-    SerialPortControl *q = nullptr;
-    const QMetaMethod m_delivery = SerialPortControl::staticMetaObject.method(
-        SerialPortControl::staticMetaObject.indexOfSlot("deliverOnComm()"));
+    SerialPortControl *m_control = nullptr;
+    const QMetaMethod m_delivery =
+        requiredMethod(SerialPortControl::staticMetaObject, "deliverOnComm()");
     DeviceMap m_deviceMap;
 
     std::int16_t m_commPort = 1;
@@ -114,7 +113,7 @@ void SerialPortControl::Private::postDelivery()
     // method rather than a functor, because a functor's call object would be
     // built here and read over there before the delivery gets to the lock;
     // looked up once, not by name for every delivery.
-    m_delivery.invoke(q, Qt::QueuedConnection);
+    m_delivery.invoke(m_control, Qt::QueuedConnection);
 }
 
 void SerialPortControl::Private::deliver()
@@ -124,7 +123,7 @@ void SerialPortControl::Private::deliver()
     if (event == LineEvent::None)
         return;
     m_event = event;
-    Q_EMIT q->OnComm();
+    Q_EMIT m_control->OnComm();
 }
 
 SerialPortControl::SerialPortControl(QObject *parent)
@@ -139,7 +138,7 @@ SerialPortControl::SerialPortControl(DeviceMap deviceMap, QObject *parent)
 
 SerialPortControl::SerialPortControl(DeviceMap deviceMap, qsizetype receiveLimit, QObject *parent)
     : SerialControl(parent)
-    , d(std::make_unique<Private>(this, std::move(deviceMap), receiveLimit))
+    , m_d(std::make_unique<Private>(this, std::move(deviceMap), receiveLimit))
 {
 }
 
@@ -152,12 +151,12 @@ QString SerialPortControl::defaultDevice(std::int16_t port)
 
 qsizetype SerialPortControl::receiveLimit() const
 {
-    return d->m_receiveLimit;
+    return m_d->m_receiveLimit;
 }
 
 std::int16_t SerialPortControl::CommPort() const
 {
-    return d->m_commPort;
+    return m_d->m_commPort;
 }
 
 void SerialPortControl::setCommPort(std::int16_t port)
@@ -167,47 +166,47 @@ void SerialPortControl::setCommPort(std::int16_t port)
                           u"Port number %1 is outside %2 to %3"_s.arg(port).arg(FirstPort).arg(
                               LastPort));
     }
-    if (port == d->m_commPort)
+    if (port == m_d->m_commPort)
         return;
-    if (d->m_open) {
+    if (m_d->m_open) {
         throw ErrorReport(ErrorNumber::PortChangeWhileOpen,
                           u"%1: CommPort cannot change while the port is open"_s.arg(
-                              d->m_devicePath));
+                              m_d->m_devicePath));
     }
-    d->m_commPort = port;
+    m_d->m_commPort = port;
 }
 
 bool SerialPortControl::DTREnable() const
 {
-    return d->m_dtrEnable;
+    return m_d->m_dtrEnable;
 }
 
 void SerialPortControl::setDTREnable(bool enable)
 {
-    d->m_dtrEnable = enable;
-    if (d->lineUp())
-        d->m_device->setDataTerminalReady(enable);
+    m_d->m_dtrEnable = enable;
+    if (m_d->lineUp())
+        m_d->m_device->setDataTerminalReady(enable);
 }
 
 QString SerialPortControl::Settings() const
 {
-    return d->m_settingsText;
+    return m_d->m_settingsText;
 }
 
 void SerialPortControl::setSettings(const QString &settings)
 {
     const LineSettings parsed = LineSettings::parse(settings);
-    if (d->lineUp()) {
-        d->m_device->apply(parsed);
-        d->m_reader->setBaudRate(parsed.baudRate());
+    if (m_d->lineUp()) {
+        m_d->m_device->apply(parsed);
+        m_d->m_reader->setBaudRate(parsed.baudRate());
     }
-    d->m_settingsText = settings;
-    d->m_settings = parsed;
+    m_d->m_settingsText = settings;
+    m_d->m_settings = parsed;
 }
 
 std::int16_t SerialPortControl::RThreshold() const
 {
-    return d->m_rThreshold;
+    return m_d->m_rThreshold;
 }
 
 void SerialPortControl::setRThreshold(std::int16_t threshold)
@@ -216,42 +215,42 @@ void SerialPortControl::setRThreshold(std::int16_t threshold)
         throw ErrorReport(ErrorNumber::InvalidPropertyValue,
                           u"RThreshold must not be negative (got %1)"_s.arg(threshold));
     }
-    d->m_rThreshold = threshold;
-    d->m_received.setThreshold(threshold);
+    m_d->m_rThreshold = threshold;
+    m_d->m_received.setThreshold(threshold);
 }
 
 bool SerialPortControl::PortOpen() const
 {
-    return d->m_open;
+    return m_d->m_open;
 }
 
 void SerialPortControl::setPortOpen(bool open)
 {
     if (!open) {
-        d->close();
+        m_d->close();
         return;
     }
-    if (d->m_open) {
+    if (m_d->m_open) {
         throw ErrorReport(ErrorNumber::PortAlreadyOpen,
-                          u"%1: the port is already open"_s.arg(d->m_devicePath));
+                          u"%1: the port is already open"_s.arg(m_d->m_devicePath));
     }
-    d->open();
+    m_d->open();
 }
 
 QString SerialPortControl::Input()
 {
-    ReceiveBuffer::Taken taken = d->m_received.take();
-    if (taken.wasFull && d->m_reader)
-        d->m_reader->wake();
+    ReceiveBuffer::Taken taken = m_d->m_received.take();
+    if (taken.wasFull && m_d->m_reader)
+        m_d->m_reader->wake();
     return QString::fromLatin1(taken.bytes);
 }
 
 void SerialPortControl::deliverOnComm()
 {
-    d->deliver();
+    m_d->deliver();
 }
 
-LineEvent SerialPortControl::CommEvent() const
+LineEvent SerialPortControl::commEvent() const
 {
-    return d->m_event;
+    return m_d->m_event;
 }

@@ -20,12 +20,12 @@
 // back or loses a byte. OnComm is posted to the window thread, coalesced.
 // Once receiveLimit() characters wait unread, the control stops reading (the
 // line's own flow control, or its loss, takes over), raises OnComm with
-// CommEvent() ReceiveOverflow, and reads on as soon as Input is called.
+// commEvent() ReceiveOverflow, and reads on as soon as Input is called.
 //
 // When the line goes away under it (adapter unplugged, the other side of a
 // pseudo-terminal closed) it keeps what it had received, releases the device
 // and its locks, and stays "open" until PortOpen is set False. OnComm is then
-// raised once with CommEvent() LineLost, whatever RThreshold says, so the
+// raised once with commEvent() LineLost, whatever RThreshold says, so the
 // user learns of it; Settings and DTREnable set meanwhile are only stored,
 // for the next open.
 //
@@ -67,7 +67,7 @@ public:
 
     // Why the OnComm being delivered (or the last one) was raised; None
     // before the first.
-    LineEvent CommEvent() const;
+    LineEvent commEvent() const;
 
 private Q_SLOTS:
     // Where a posted OnComm delivery lands, on the window thread.
@@ -75,5 +75,5 @@ private Q_SLOTS:
 
 private:
     class Private;
-    std::unique_ptr<Private> d;
+    std::unique_ptr<Private> m_d;
 };

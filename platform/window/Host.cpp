@@ -29,7 +29,7 @@ Host::~Host() = default;
 int Host::run(Window &window, const std::function<void()> &load)
 {
     m_window = &window;
-    QObject::connect(&window, &Window::Closed, this, [this] { endProgram(0); });
+    QObject::connect(&window, &Window::closed, this, [this] { endProgram(0); });
     invoke(load);
     if (m_ended)
         return m_exitStatus;
@@ -79,6 +79,10 @@ void Host::runHandler(const std::function<void()> &handler)
         defaultReport(ErrorReport(InternalFailure, u"Out of memory"_s));
     } catch (const std::exception &failure) {
         defaultReport(ErrorReport(InternalFailure, QString::fromLocal8Bit(failure.what())));
+    } catch (...) {
+        // Not an exception class at all (a library throwing an int, say):
+        // nothing to describe it by, and it must not unwind into Qt either.
+        defaultReport(ErrorReport(InternalFailure, u"Unknown failure"_s));
     }
 }
 

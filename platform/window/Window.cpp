@@ -102,5 +102,5 @@ void Window::closeEvent(QCloseEvent *event)
     // The host decides what closing means (the end of the program); the
     // window only reports it and stays until the host destroys it.
     event->ignore();
-    Q_EMIT Closed();
+    Q_EMIT closed();
 }

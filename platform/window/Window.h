@@ -14,7 +14,7 @@ class TextBox;
 // the focus when the window is first shown.
 //
 // Controls are found by their stored names. The window owns them; it does
-// not run handlers itself, it only raises Closed when the user closes it.
+// not run handlers itself, it only emits closed() when the user closes it.
 class Window : public QWidget
 {
     Q_OBJECT
@@ -30,7 +30,7 @@ public:
     IntervalTimer &timer(const QString &name) const;
 
 Q_SIGNALS:
-    void Closed();
+    void closed();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

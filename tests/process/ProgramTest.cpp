@@ -26,10 +26,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Command1 and Command2 centres, in the window's own pixels.
-constexpr QPoint openButton{60 + 26, 160 + 14};
-constexpr QPoint quitButton{120 + 26, 160 + 14};
-constexpr QPoint textBox{12 + 100, 16 + 60};
+// Command1 and Command2 centres, and a point inside Text1, in the window's own pixels.
+constexpr QPoint OpenButton{60 + 26, 160 + 14};
+constexpr QPoint QuitButton{120 + 26, 160 + 14};
+constexpr QPoint InTextBox{12 + 100, 16 + 60};
 
 class ProgramTest : public ::testing::Test
 {
@@ -111,7 +111,7 @@ protected:
 
     QByteArray textShown()
     {
-        clickAt(textBox);
+        clickAt(InTextBox);
         xdotool({u"key"_s, u"--window"_s, QString::fromLatin1(m_window), u"ctrl+a"_s, u"ctrl+c"_s});
         return run(u"xclip"_s, {u"-o"_s, u"-selection"_s, u"clipboard"_s});
     }
@@ -133,7 +133,7 @@ TEST_F(ProgramTest, OpenReceiveQuitShowsEveryCharacterAndExitsZero)
     startProgram();
     EXPECT_FALSE(programHoldsTheLine()) << "the port must stay closed until Open";
 
-    clickAt(openButton);
+    clickAt(OpenButton);
     ASSERT_TRUE(waitUntil([this] { return programHoldsTheLine(); })) << "Open did not open port 1";
     EXPECT_TRUE(QFileInfo::exists(lockFile())) << "the open port is not locked";
 
@@ -143,7 +143,7 @@ TEST_F(ProgramTest, OpenReceiveQuitShowsEveryCharacterAndExitsZero)
     EXPECT_TRUE(waitUntil([&] { return (shown = textShown()) == expected; }, 10000))
         << "shown: " << shown.toStdString();
 
-    clickAt(quitButton);
+    clickAt(QuitButton);
     ASSERT_TRUE(m_program.waitForFinished(10000)) << "Quit did not end the program";
     EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_program.exitCode(), 0);
@@ -201,7 +201,7 @@ private:
 TEST_F(ProgramTest, QuitWhileTheLineRunsFlatOutEndsWithinASecond)
 {
     startProgram();
-    clickAt(openButton);
+    clickAt(OpenButton);
     ASSERT_TRUE(waitUntil([this] { return programHoldsTheLine(); })) << "Open did not open port 1";
 
     FloodWriter writer(m_line.masterFd());
@@ -209,7 +209,7 @@ TEST_F(ProgramTest, QuitWhileTheLineRunsFlatOutEndsWithinASecond)
     ASSERT_TRUE(waitUntil([&] { return writer.written() > 4 * 1024 * 1024; }, 15000))
         << "only " << writer.written() << " bytes were taken";
 
-    clickAt(quitButton);
+    clickAt(QuitButton);
     QElapsedTimer ending;
     ending.start();
     ASSERT_TRUE(m_program.waitForFinished(10000)) << "Quit did not end the program";

@@ -113,20 +113,20 @@ class ReceptionTest : public ::testing::Test
 protected:
     void makeControl(qsizetype receiveLimit = SerialPortControl::DefaultReceiveLimit)
     {
-        control = std::make_unique<SerialPortControl>(
-            [this](std::int16_t) { return line->slavePath(); }, receiveLimit);
-        QObject::connect(control.get(), &SerialControl::OnComm, control.get(), [this] {
-            events.push_back(control->CommEvent());
-            if (readOnComm)
-                received += control->Input();
+        m_control = std::make_unique<SerialPortControl>(
+            [this](std::int16_t) { return m_line->slavePath(); }, receiveLimit);
+        QObject::connect(m_control.get(), &SerialControl::OnComm, m_control.get(), [this] {
+            m_events.push_back(m_control->commEvent());
+            if (m_readOnComm)
+                m_received += m_control->Input();
         });
     }
 
-    std::unique_ptr<PseudoTerminal> line = std::make_unique<PseudoTerminal>();
-    std::unique_ptr<SerialPortControl> control;
-    std::vector<LineEvent> events;
-    bool readOnComm = true; // the handler reads Input, as the program's does
-    QString received;
+    std::unique_ptr<PseudoTerminal> m_line = std::make_unique<PseudoTerminal>();
+    std::unique_ptr<SerialPortControl> m_control;
+    std::vector<LineEvent> m_events;
+    bool m_readOnComm = true; // the handler reads Input, as the program's does
+    QString m_received;
 };
 
 } // namespace
@@ -136,21 +136,21 @@ protected:
 TEST_F(ReceptionTest, AWindowThreadStallHoldsNothingBack)
 {
     makeControl();
-    control->setRThreshold(1);
-    control->setPortOpen(true);
+    m_control->setRThreshold(1);
+    m_control->setPortOpen(true);
     const QByteArray sent = pattern(256 * 1024);
 
     const Clock::time_point stallEnds = Clock::now() + std::chrono::seconds(2);
-    Writer writer(*line, sent);
+    Writer writer(*m_line, sent);
     QThread::sleep(2);
     ASSERT_TRUE(writer.done()) << "the line was held back while the window thread stalled";
     EXPECT_LE(writer.finishedAt(), stallEnds);
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() >= sent.size(); }, Patience));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_received.size() >= sent.size(); }, Patience));
     QTest::qWait(100);
-    EXPECT_TRUE(received == asReceived(sent)) << "received " << received.size() << " characters";
-    EXPECT_FALSE(events.empty());
-    for (const LineEvent event : events)
+    EXPECT_TRUE(m_received == asReceived(sent)) << "received " << m_received.size() << " characters";
+    EXPECT_FALSE(m_events.empty());
+    for (const LineEvent event : m_events)
         EXPECT_EQ(event, LineEvent::Receive);
 }
 
@@ -160,13 +160,13 @@ TEST_F(ReceptionTest, AWindowThreadStallHoldsNothingBack)
 TEST_F(ReceptionTest, ALineLostWhileTheWindowIsBusyKeepsWhatWasTaken)
 {
     makeControl();
-    control->setRThreshold(1);
-    control->setPortOpen(true);
-    const QString lockFile = line->lockFilePath();
+    m_control->setRThreshold(1);
+    m_control->setPortOpen(true);
+    const QString lockFile = m_line->lockFilePath();
 
-    line->write("taken before the end");
+    m_line->write("taken before the end");
     QThread::msleep(500); // the reader takes the bytes; the loop does not run
-    line->hangUp();
+    m_line->hangUp();
     // Until the window thread looks, the dead line must cost nothing.
     const double cpuBefore = processCpuSeconds();
     const Clock::time_point wallBefore = Clock::now();
@@ -175,12 +175,12 @@ TEST_F(ReceptionTest, ALineLostWhileTheWindowIsBusyKeepsWhatWasTaken)
     const double wallUsed = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     EXPECT_LT(cpuUsed, wallUsed / 4) << "the reader spins on the dead line";
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !events.empty() && events.back() == LineEvent::LineLost; },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_events.empty() && m_events.back() == LineEvent::LineLost; },
                                 Patience));
-    EXPECT_EQ(received, u"taken before the end"_s);
-    EXPECT_TRUE(control->PortOpen());
+    EXPECT_EQ(m_received, u"taken before the end"_s);
+    EXPECT_TRUE(m_control->PortOpen());
     EXPECT_FALSE(QFile::exists(lockFile)) << "the dead line's lock is still held";
-    EXPECT_EQ(control->Input(), QString());
+    EXPECT_EQ(m_control->Input(), QString());
 }
 
 // A device that sends a character at a time: the control gathers what comes
@@ -189,16 +189,16 @@ TEST_F(ReceptionTest, ALineLostWhileTheWindowIsBusyKeepsWhatWasTaken)
 TEST_F(ReceptionTest, ASlowLineIsHandedOnInGathersNotCharacterByCharacter)
 {
     makeControl();
-    control->setRThreshold(1);
-    control->setPortOpen(true);
+    m_control->setRThreshold(1);
+    m_control->setPortOpen(true);
     const QByteArray sent = pattern(200);
     for (const char byte : sent) {
-        line->write(QByteArray(1, byte));
+        m_line->write(QByteArray(1, byte));
         QTest::qWait(2);
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() >= sent.size(); }, Patience));
-    EXPECT_TRUE(received == asReceived(sent)) << "received " << received.size() << " characters";
-    EXPECT_LT(events.size(), static_cast<std::size_t>(sent.size() / 4));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_received.size() >= sent.size(); }, Patience));
+    EXPECT_TRUE(m_received == asReceived(sent)) << "received " << m_received.size() << " characters";
+    EXPECT_LT(m_events.size(), static_cast<std::size_t>(sent.size() / 4));
 }
 
 // With nothing reading, the control fills up to its limit and no further:
@@ -209,13 +209,13 @@ TEST_F(ReceptionTest, TheLimitStopsReadingUntilInputAndLosesNothing)
 {
     constexpr qsizetype limit = 64 * 1024;
     makeControl(limit);
-    readOnComm = false;
-    control->setPortOpen(true); // RThreshold 0: no Receive events at all
+    m_readOnComm = false;
+    m_control->setPortOpen(true); // RThreshold 0: no Receive events at all
     const QByteArray sent = pattern(4 * limit);
-    Writer writer(*line, sent);
+    Writer writer(*m_line, sent);
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !events.empty(); }, Patience));
-    EXPECT_EQ(events, std::vector<LineEvent>{LineEvent::ReceiveOverflow});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_events.empty(); }, Patience));
+    EXPECT_EQ(m_events, std::vector<LineEvent>{LineEvent::ReceiveOverflow});
 
     // Full: reading has stopped, and stopped reading is no busy waiting.
     const double cpuBefore = processCpuSeconds();
@@ -225,15 +225,15 @@ TEST_F(ReceptionTest, TheLimitStopsReadingUntilInputAndLosesNothing)
     const double wallUsed = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     EXPECT_LT(cpuUsed, wallUsed / 4) << "the reader spins while the buffer is full";
     EXPECT_FALSE(writer.done()) << "bytes beyond the limit went somewhere";
-    EXPECT_EQ(events.size(), 1u);
+    EXPECT_EQ(m_events.size(), 1u);
 
-    received = control->Input();
-    EXPECT_EQ(received.size(), limit);
-    readOnComm = true;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() >= sent.size(); }, Patience));
+    m_received = m_control->Input();
+    EXPECT_EQ(m_received.size(), limit);
+    m_readOnComm = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_received.size() >= sent.size(); }, Patience));
     ASSERT_TRUE(QTest::qWaitFor([&] { return writer.done(); }, Patience));
     QTest::qWait(200);
-    EXPECT_TRUE(received == asReceived(sent)) << "received " << received.size() << " characters";
-    EXPECT_EQ(events, std::vector<LineEvent>(4, LineEvent::ReceiveOverflow));
-    EXPECT_EQ(control->Input(), QString());
+    EXPECT_TRUE(m_received == asReceived(sent)) << "received " << m_received.size() << " characters";
+    EXPECT_EQ(m_events, std::vector<LineEvent>(4, LineEvent::ReceiveOverflow));
+    EXPECT_EQ(m_control->Input(), QString());
 }

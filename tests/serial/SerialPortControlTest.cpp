@@ -1,7 +1,9 @@
 #include "SerialPortControl.h"
 
 #include "ErrorReport.h"
+#include "MetaMethod.h"
 #include "PseudoTerminal.h"
+#include "SystemError.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QTemporaryFile>
@@ -16,6 +18,8 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include <fcntl.h>
@@ -138,28 +142,28 @@ protected:
     {
         QString received;
         (void)QTest::qWaitFor([&] {
-            received += control->Input();
+            received += m_control->Input();
             return received.size() >= expected;
         }, Patience);
         return received;
     }
 
-    std::unique_ptr<PseudoTerminal> line = std::make_unique<PseudoTerminal>();
-    QString device = line->slavePath();
-    std::unique_ptr<SerialPortControl> control = std::make_unique<SerialPortControl>(
-        [this](std::int16_t port) { return port == 1 ? device : u"/dev/linewatch-no-such-port"_s; });
+    std::unique_ptr<PseudoTerminal> m_line = std::make_unique<PseudoTerminal>();
+    QString m_device = m_line->slavePath();
+    std::unique_ptr<SerialPortControl> m_control = std::make_unique<SerialPortControl>(
+        [this](std::int16_t port) { return port == 1 ? m_device : u"/dev/linewatch-no-such-port"_s; });
 };
 
 } // namespace
 
 TEST_F(SerialPortControlTest, StartsClosedWithDocumentedDefaults)
 {
-    EXPECT_EQ(control->CommPort(), 1);
-    EXPECT_FALSE(control->DTREnable());
-    EXPECT_EQ(control->Settings(), u"9600,n,8,1"_s);
-    EXPECT_EQ(control->RThreshold(), 0);
-    EXPECT_FALSE(control->PortOpen());
-    EXPECT_EQ(control->Input(), QString());
+    EXPECT_EQ(m_control->CommPort(), 1);
+    EXPECT_FALSE(m_control->DTREnable());
+    EXPECT_EQ(m_control->Settings(), u"9600,n,8,1"_s);
+    EXPECT_EQ(m_control->RThreshold(), 0);
+    EXPECT_FALSE(m_control->PortOpen());
+    EXPECT_EQ(m_control->Input(), QString());
     EXPECT_EQ(SerialPortControl::defaultDevice(1), u"/dev/ttyS0"_s);
     EXPECT_EQ(SerialPortControl::defaultDevice(255), u"/dev/ttyS254"_s);
 }
@@ -170,19 +174,19 @@ TEST_F(SerialPortControlTest, StartsClosedWithDocumentedDefaults)
 // refusals below: the control must notice that the line did not take them.
 TEST_F(SerialPortControlTest, SettingsApplyAtOpenAndWhileOpen)
 {
-    control->setSettings(u"19200,N,8,2"_s);
-    control->setPortOpen(true);
-    termios atOpen = line->attributes();
+    m_control->setSettings(u"19200,N,8,2"_s);
+    m_control->setPortOpen(true);
+    termios atOpen = m_line->attributes();
     EXPECT_EQ(cfgetispeed(&atOpen), B19200);
     EXPECT_EQ(atOpen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_FALSE(atOpen.c_cflag & PARENB);
     EXPECT_TRUE(atOpen.c_cflag & CSTOPB);
 
-    control->setSettings(u"4800,n,8,1"_s);
-    termios whileOpen = line->attributes();
+    m_control->setSettings(u"4800,n,8,1"_s);
+    termios whileOpen = m_line->attributes();
     EXPECT_EQ(cfgetispeed(&whileOpen), B4800);
     EXPECT_FALSE(whileOpen.c_cflag & CSTOPB);
-    EXPECT_EQ(control->Settings(), u"4800,n,8,1"_s);
+    EXPECT_EQ(m_control->Settings(), u"4800,n,8,1"_s);
 
     // The line is raw: no byte is translated, dropped or echoed.
     EXPECT_FALSE(whileOpen.c_lflag & (ICANON | ECHO | ISIG | IEXTEN));
@@ -190,64 +194,64 @@ TEST_F(SerialPortControlTest, SettingsApplyAtOpenAndWhileOpen)
 
     // A rate termios has no constant for runs as "other" (BOTHER, which
     // glibc calls CBAUDEX) rather than being refused or rounded to a named one.
-    control->setSettings(u"250000,n,8,1"_s);
-    termios custom = line->attributes();
+    m_control->setSettings(u"250000,n,8,1"_s);
+    termios custom = m_line->attributes();
     EXPECT_EQ(cfgetispeed(&custom), static_cast<speed_t>(CBAUDEX));
-    EXPECT_EQ(control->Settings(), u"250000,n,8,1"_s);
+    EXPECT_EQ(m_control->Settings(), u"250000,n,8,1"_s);
 }
 
 TEST_F(SerialPortControlTest, RefusedSettingsWhileOpenKeepTheLineAndTheProperty)
 {
-    control->setSettings(u"19200,n,8,2"_s);
-    control->setPortOpen(true);
-    const termios before = line->attributes();
+    m_control->setSettings(u"19200,n,8,2"_s);
+    m_control->setPortOpen(true);
+    const termios before = m_line->attributes();
 
-    const ErrorReport malformed = reportFrom([&] { control->setSettings(u"9600,x,8,1"_s); });
+    const ErrorReport malformed = reportFrom([&] { m_control->setSettings(u"9600,x,8,1"_s); });
     EXPECT_EQ(malformed.Number(), ErrorNumber::InvalidPropertyValue);
 
     for (const QString &refusedText : {u"9600,n,8,1.5"_s, u"9600,e,8,1"_s, u"9600,o,8,1"_s,
                                        u"9600,m,8,1"_s, u"9600,s,8,1"_s, u"9600,n,7,1"_s}) {
-        const ErrorReport refused = reportFrom([&] { control->setSettings(refusedText); });
+        const ErrorReport refused = reportFrom([&] { m_control->setSettings(refusedText); });
         EXPECT_EQ(refused.Number(), ErrorNumber::ConfigurationFailed) << refusedText.toStdString();
-        EXPECT_TRUE(refused.Description().startsWith(device + u": "_s))
+        EXPECT_TRUE(refused.Description().startsWith(m_device + u": "_s))
             << refused.Description().toStdString();
-        EXPECT_EQ(control->Settings(), u"19200,n,8,2"_s);
-        const termios after = line->attributes();
+        EXPECT_EQ(m_control->Settings(), u"19200,n,8,2"_s);
+        const termios after = m_line->attributes();
         EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before)) << refusedText.toStdString();
         EXPECT_EQ(after.c_cflag, before.c_cflag) << refusedText.toStdString();
     }
-    EXPECT_TRUE(control->PortOpen());
-    line->write("fine");
+    EXPECT_TRUE(m_control->PortOpen());
+    m_line->write("fine");
     EXPECT_EQ(receive(4), u"fine"_s);
 }
 
 TEST_F(SerialPortControlTest, RefusedSettingsFailTheOpenAndLeaveThePortClosed)
 {
     for (const QString &refusedText : {u"9600,n,8,1.5"_s, u"19200,e,7,2"_s}) {
-        control->setSettings(refusedText); // well formed, so stored while closed
-        const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+        m_control->setSettings(refusedText); // well formed, so stored while closed
+        const ErrorReport report = reportFrom([&] { m_control->setPortOpen(true); });
         EXPECT_EQ(report.Number(), ErrorNumber::ConfigurationFailed);
-        EXPECT_TRUE(report.Description().startsWith(device + u": "_s))
+        EXPECT_TRUE(report.Description().startsWith(m_device + u": "_s))
             << report.Description().toStdString();
-        EXPECT_FALSE(control->PortOpen());
-        EXPECT_FALSE(QFile::exists(line->lockFilePath()));
+        EXPECT_FALSE(m_control->PortOpen());
+        EXPECT_FALSE(QFile::exists(m_line->lockFilePath()));
     }
 
-    control->setSettings(u"9600,n,8,2"_s);
-    control->setPortOpen(true);
-    EXPECT_TRUE(control->PortOpen());
+    m_control->setSettings(u"9600,n,8,2"_s);
+    m_control->setPortOpen(true);
+    EXPECT_TRUE(m_control->PortOpen());
 }
 
 TEST_F(SerialPortControlTest, AllByteValuesArriveUnchangedInOrder)
 {
-    control->setPortOpen(true);
+    m_control->setPortOpen(true);
     QByteArray sent;
     for (int round = 0; round < 3; ++round) {
         QByteArray burst;
         for (int value = 0; value < 256; ++value)
             burst.append(static_cast<char>(round % 2 == 0 ? value : 255 - value));
         for (qsizetype at = 0; at < burst.size(); at += 100) {
-            line->write(burst.mid(at, 100));
+            m_line->write(burst.mid(at, 100));
             sent += burst.mid(at, 100);
             QTest::qWait(1);
         }
@@ -259,35 +263,35 @@ TEST_F(SerialPortControlTest, AllByteValuesArriveUnchangedInOrder)
         ASSERT_EQ(received.at(i).unicode(), static_cast<unsigned char>(sent.at(i)))
             << "at " << i;
     }
-    EXPECT_EQ(control->Input(), QString());
+    EXPECT_EQ(m_control->Input(), QString());
 }
 
 TEST_F(SerialPortControlTest, OnCommOnlyWhenThresholdReachedAndNeverInsideAPropertyCall)
 {
-    QSignalSpy onComm(control.get(), &SerialControl::OnComm);
-    control->setRThreshold(3);
-    control->setPortOpen(true);
+    QSignalSpy onComm(m_control.get(), &SerialControl::OnComm);
+    m_control->setRThreshold(3);
+    m_control->setPortOpen(true);
 
-    line->write("ab");
+    m_line->write("ab");
     QTest::qWait(200);
     EXPECT_EQ(onComm.count(), 0);
 
-    line->write("c");
+    m_line->write("c");
     ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 1; }, Patience));
-    EXPECT_EQ(control->Input(), u"abc"_s);
+    EXPECT_EQ(m_control->Input(), u"abc"_s);
 
     // Lowering the threshold under waiting input raises OnComm, from the
     // event loop rather than from the set itself.
-    line->write("d");
+    m_line->write("d");
     QTest::qWait(200);
     EXPECT_EQ(onComm.count(), 1);
-    control->setRThreshold(1);
+    m_control->setRThreshold(1);
     EXPECT_EQ(onComm.count(), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 2; }, Patience));
-    EXPECT_EQ(control->Input(), u"d"_s);
+    EXPECT_EQ(m_control->Input(), u"d"_s);
 
-    control->setRThreshold(0);
-    line->write("e");
+    m_control->setRThreshold(0);
+    m_line->write("e");
     EXPECT_EQ(receive(1), u"e"_s);
     QTest::qWait(100);
     EXPECT_EQ(onComm.count(), 2);
@@ -295,139 +299,139 @@ TEST_F(SerialPortControlTest, OnCommOnlyWhenThresholdReachedAndNeverInsideAPrope
 
 TEST_F(SerialPortControlTest, OnCommIsCoalescedWhileTheEventLoopIsBusy)
 {
-    control->setRThreshold(1);
-    control->setPortOpen(true);
+    m_control->setRThreshold(1);
+    m_control->setPortOpen(true);
     int calls = 0;
-    QObject::connect(control.get(), &SerialControl::OnComm, control.get(), [&] {
+    QObject::connect(m_control.get(), &SerialControl::OnComm, m_control.get(), [&] {
         if (++calls != 1)
             return;
         // A slow slot: several bursts arrive before it returns.
         for (int burst = 0; burst < 3; ++burst) {
-            line->write("0123456789");
+            m_line->write("0123456789");
             QThread::msleep(30);
         }
         settle();
     });
 
-    line->write("first");
+    m_line->write("first");
     ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 2; }, Patience));
     QTest::qWait(300);
     EXPECT_EQ(calls, 2);
-    EXPECT_EQ(control->Input(), u"first012345678901234567890123456789"_s);
+    EXPECT_EQ(m_control->Input(), u"first012345678901234567890123456789"_s);
 
     // Bursts written while the loop is not running at all: one emission.
     for (int burst = 0; burst < 5; ++burst)
-        line->write("xyz");
+        m_line->write("xyz");
     settle();
     ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 3; }, Patience));
     QTest::qWait(300);
     EXPECT_EQ(calls, 3);
-    EXPECT_EQ(control->Input(), u"xyzxyzxyzxyzxyz"_s);
+    EXPECT_EQ(m_control->Input(), u"xyzxyzxyzxyzxyz"_s);
 
     // Every set that finds enough input waiting would raise OnComm; with one
     // already pending they add nothing.
-    control->setRThreshold(5);
-    line->write("pqr");
+    m_control->setRThreshold(5);
+    m_line->write("pqr");
     QTest::qWait(200);
     EXPECT_EQ(calls, 3);
-    control->setRThreshold(1);
-    control->setRThreshold(2);
-    control->setRThreshold(3);
+    m_control->setRThreshold(1);
+    m_control->setRThreshold(2);
+    m_control->setRThreshold(3);
     ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 4; }, Patience));
     QTest::qWait(200);
     EXPECT_EQ(calls, 4);
-    EXPECT_EQ(control->Input(), u"pqr"_s);
+    EXPECT_EQ(m_control->Input(), u"pqr"_s);
 }
 
 TEST_F(SerialPortControlTest, PendingOnCommAndUnreadInputSurviveClose)
 {
-    QSignalSpy onComm(control.get(), &SerialControl::OnComm);
-    control->setRThreshold(3);
-    control->setPortOpen(true);
-    line->write("abc");
+    QSignalSpy onComm(m_control.get(), &SerialControl::OnComm);
+    m_control->setRThreshold(3);
+    m_control->setPortOpen(true);
+    m_line->write("abc");
     ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 1; }, Patience));
 
-    control->setRThreshold(2); // posts an emission: three characters still wait
-    control->setPortOpen(false);
+    m_control->setRThreshold(2); // posts an emission: three characters still wait
+    m_control->setPortOpen(false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 2; }, Patience));
-    EXPECT_FALSE(control->PortOpen());
-    EXPECT_EQ(control->Input(), u"abc"_s);
-    EXPECT_EQ(control->Input(), QString());
+    EXPECT_FALSE(m_control->PortOpen());
+    EXPECT_EQ(m_control->Input(), u"abc"_s);
+    EXPECT_EQ(m_control->Input(), QString());
 }
 
 TEST_F(SerialPortControlTest, BadPropertySetsRaiseTheirNumberAndChangeNothing)
 {
     for (const std::int16_t port : {std::int16_t(0), std::int16_t(256), std::int16_t(-1)}) {
-        const ErrorReport report = reportFrom([&] { control->setCommPort(port); });
+        const ErrorReport report = reportFrom([&] { m_control->setCommPort(port); });
         EXPECT_EQ(report.Number(), ErrorNumber::InvalidPortNumber) << port;
         EXPECT_TRUE(report.Description().contains(QString::number(port)));
-        EXPECT_EQ(control->CommPort(), 1);
+        EXPECT_EQ(m_control->CommPort(), 1);
     }
-    control->setCommPort(255);
-    EXPECT_EQ(control->CommPort(), 255);
-    control->setCommPort(1);
+    m_control->setCommPort(255);
+    EXPECT_EQ(m_control->CommPort(), 255);
+    m_control->setCommPort(1);
 
-    EXPECT_EQ(reportFrom([&] { control->setRThreshold(-1); }).Number(),
+    EXPECT_EQ(reportFrom([&] { m_control->setRThreshold(-1); }).Number(),
               ErrorNumber::InvalidPropertyValue);
-    EXPECT_EQ(control->RThreshold(), 0);
-    EXPECT_EQ(reportFrom([&] { control->setSettings(u"9600,n,8"_s); }).Number(),
+    EXPECT_EQ(m_control->RThreshold(), 0);
+    EXPECT_EQ(reportFrom([&] { m_control->setSettings(u"9600,n,8"_s); }).Number(),
               ErrorNumber::InvalidPropertyValue);
-    EXPECT_EQ(control->Settings(), u"9600,n,8,1"_s);
+    EXPECT_EQ(m_control->Settings(), u"9600,n,8,1"_s);
 
-    control->setPortOpen(false); // closing a closed port is no error
-    EXPECT_FALSE(control->PortOpen());
+    m_control->setPortOpen(false); // closing a closed port is no error
+    EXPECT_FALSE(m_control->PortOpen());
 
-    control->setPortOpen(true);
-    EXPECT_EQ(reportFrom([&] { control->setPortOpen(true); }).Number(),
+    m_control->setPortOpen(true);
+    EXPECT_EQ(reportFrom([&] { m_control->setPortOpen(true); }).Number(),
               ErrorNumber::PortAlreadyOpen);
-    const ErrorReport change = reportFrom([&] { control->setCommPort(2); });
+    const ErrorReport change = reportFrom([&] { m_control->setCommPort(2); });
     EXPECT_EQ(change.Number(), ErrorNumber::PortChangeWhileOpen);
-    EXPECT_EQ(control->CommPort(), 1);
-    EXPECT_EQ(reportFrom([&] { control->setCommPort(0); }).Number(),
+    EXPECT_EQ(m_control->CommPort(), 1);
+    EXPECT_EQ(reportFrom([&] { m_control->setCommPort(0); }).Number(),
               ErrorNumber::InvalidPortNumber);
 
     // The failed sets left the open port working.
-    EXPECT_TRUE(control->PortOpen());
-    line->write("still here");
+    EXPECT_TRUE(m_control->PortOpen());
+    m_line->write("still here");
     EXPECT_EQ(receive(10), u"still here"_s);
 }
 
 TEST_F(SerialPortControlTest, RaisingDtrOnALineWithoutModemSignalsIsNoError)
 {
-    control->setPortOpen(true);
-    control->setDTREnable(true);
-    EXPECT_TRUE(control->DTREnable());
-    control->setPortOpen(false);
+    m_control->setPortOpen(true);
+    m_control->setDTREnable(true);
+    EXPECT_TRUE(m_control->DTREnable());
+    m_control->setPortOpen(false);
 
-    control->setPortOpen(true); // opens with DTR wanted on
-    line->write("ok");
+    m_control->setPortOpen(true); // opens with DTR wanted on
+    m_line->write("ok");
     EXPECT_EQ(receive(2), u"ok"_s);
-    control->setDTREnable(false);
-    line->write("!");
+    m_control->setDTREnable(false);
+    m_line->write("!");
     EXPECT_EQ(receive(1), u"!"_s);
-    EXPECT_TRUE(control->PortOpen());
+    EXPECT_TRUE(m_control->PortOpen());
 }
 
 TEST_F(SerialPortControlTest, OpenFailuresNameTheDeviceAndTheReason)
 {
-    device = u"/dev/linewatch-absent"_s;
-    const ErrorReport absent = reportFrom([&] { control->setPortOpen(true); });
+    m_device = u"/dev/linewatch-absent"_s;
+    const ErrorReport absent = reportFrom([&] { m_control->setPortOpen(true); });
     EXPECT_EQ(absent.Number(), ErrorNumber::DeviceAbsent);
-    EXPECT_EQ(absent.Description(), device + u": "_s + reason(ENOENT));
+    EXPECT_EQ(absent.Description(), m_device + u": "_s + reason(ENOENT));
 
     QTemporaryFile regular;
     ASSERT_TRUE(regular.open());
-    device = regular.fileName();
-    const ErrorReport notTty = reportFrom([&] { control->setPortOpen(true); });
+    m_device = regular.fileName();
+    const ErrorReport notTty = reportFrom([&] { m_control->setPortOpen(true); });
     EXPECT_EQ(notTty.Number(), ErrorNumber::NotATerminal);
-    EXPECT_EQ(notTty.Description(), device + u": "_s + reason(ENOTTY));
+    EXPECT_EQ(notTty.Description(), m_device + u": "_s + reason(ENOTTY));
 
-    device = u"/dev/null"_s;
-    const ErrorReport null = reportFrom([&] { control->setPortOpen(true); });
+    m_device = u"/dev/null"_s;
+    const ErrorReport null = reportFrom([&] { m_control->setPortOpen(true); });
     EXPECT_EQ(null.Number(), ErrorNumber::NotATerminal);
-    EXPECT_EQ(null.Description(), device + u": "_s + reason(ENOTTY));
+    EXPECT_EQ(null.Description(), m_device + u": "_s + reason(ENOTTY));
 
-    EXPECT_FALSE(control->PortOpen());
+    EXPECT_FALSE(m_control->PortOpen());
 }
 
 // An ordinary user meets refusals root never sees: a device without access
@@ -436,7 +440,7 @@ TEST_F(SerialPortControlTest, OpenFailuresNameTheDeviceAndTheReason)
 // that, when the test runs as root, gives up root first.
 TEST_F(SerialPortControlTest, AnUnprivilegedOpenTellsPermissionFromExclusiveUse)
 {
-    const QByteArray path = QFile::encodeName(device);
+    const QByteArray path = QFile::encodeName(m_device);
     const auto refusalAsAnOrdinaryUser = [&]() -> std::pair<std::int32_t, QString> {
         int report[2] = {-1, -1};
         if (::pipe(report) != 0)
@@ -450,7 +454,7 @@ TEST_F(SerialPortControlTest, AnUnprivilegedOpenTellsPermissionFromExclusiveUse)
                 answer = "0 cannot give up root";
             } else {
                 try {
-                    control->setPortOpen(true);
+                    m_control->setPortOpen(true);
                 } catch (const ErrorReport &failure) {
                     answer = QByteArray::number(failure.Number()) + ' ' + failure.Description().toUtf8();
                 }
@@ -474,77 +478,77 @@ TEST_F(SerialPortControlTest, AnUnprivilegedOpenTellsPermissionFromExclusiveUse)
     ASSERT_EQ(::chmod(path.constData(), 0), 0);
     const auto [denied, deniedText] = refusalAsAnOrdinaryUser();
     EXPECT_EQ(denied, ErrorNumber::PermissionDenied) << deniedText.toStdString();
-    EXPECT_EQ(deniedText, device + u": "_s + reason(EACCES));
+    EXPECT_EQ(deniedText, m_device + u": "_s + reason(EACCES));
 
     ASSERT_EQ(::chmod(path.constData(), 0666), 0);
-    const Descriptor other(device);
+    const Descriptor other(m_device);
     ASSERT_GE(other.fd(), 0);
     ASSERT_EQ(::ioctl(other.fd(), TIOCEXCL), 0);
     const auto [busy, busyText] = refusalAsAnOrdinaryUser();
     EXPECT_EQ(busy, ErrorNumber::DeviceInUse) << busyText.toStdString();
-    EXPECT_TRUE(busyText.startsWith(device + u": "_s + reason(EBUSY))) << busyText.toStdString();
+    EXPECT_TRUE(busyText.startsWith(m_device + u": "_s + reason(EBUSY))) << busyText.toStdString();
     ::ioctl(other.fd(), TIOCNXCL);
 
     // Neither refusal left anything behind for the owner.
-    EXPECT_FALSE(QFile::exists(line->lockFilePath()));
-    control->setPortOpen(true);
-    EXPECT_TRUE(control->PortOpen());
+    EXPECT_FALSE(QFile::exists(m_line->lockFilePath()));
+    m_control->setPortOpen(true);
+    EXPECT_TRUE(m_control->PortOpen());
 }
 
 TEST_F(SerialPortControlTest, LiveLockFileMeansInUseAndIsLeftAlone)
 {
     for (const pid_t owner : {::getpid(), pid_t(1)}) {
         const QByteArray content = lockdevContent(owner);
-        const ForeignLockFile lock(line->lockFilePath(), content);
-        const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+        const ForeignLockFile lock(m_line->lockFilePath(), content);
+        const ErrorReport report = reportFrom([&] { m_control->setPortOpen(true); });
         EXPECT_EQ(report.Number(), ErrorNumber::DeviceInUse);
-        EXPECT_TRUE(report.Description().startsWith(device + u": "_s));
+        EXPECT_TRUE(report.Description().startsWith(m_device + u": "_s));
         EXPECT_TRUE(report.Description().contains(u"process %1"_s.arg(owner)))
             << report.Description().toStdString();
-        EXPECT_FALSE(control->PortOpen());
-        EXPECT_EQ(readLockFile(line->lockFilePath()), content);
+        EXPECT_FALSE(m_control->PortOpen());
+        EXPECT_EQ(readLockFile(m_line->lockFilePath()), content);
     }
 }
 
 TEST_F(SerialPortControlTest, StaleLockFileDoesNotBlockThePort)
 {
     for (const QByteArray &content : {lockdevContent(deadPid()), QByteArray("not a pid\n")}) {
-        const ForeignLockFile lock(line->lockFilePath(), content);
-        control->setPortOpen(true);
-        EXPECT_TRUE(control->PortOpen());
-        EXPECT_EQ(readLockFile(line->lockFilePath()).split('\n').value(0).trimmed(),
+        const ForeignLockFile lock(m_line->lockFilePath(), content);
+        m_control->setPortOpen(true);
+        EXPECT_TRUE(m_control->PortOpen());
+        EXPECT_EQ(readLockFile(m_line->lockFilePath()).split('\n').value(0).trimmed(),
                   QByteArray::number(::getpid()));
-        control->setPortOpen(false);
+        m_control->setPortOpen(false);
     }
 }
 
 TEST_F(SerialPortControlTest, DeviceLockedByAnotherDescriptorIsInUse)
 {
-    const Descriptor other(device);
+    const Descriptor other(m_device);
     ASSERT_GE(other.fd(), 0);
     ASSERT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
 
-    const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+    const ErrorReport report = reportFrom([&] { m_control->setPortOpen(true); });
     EXPECT_EQ(report.Number(), ErrorNumber::DeviceInUse);
-    EXPECT_TRUE(report.Description().startsWith(device + u": "_s + reason(EBUSY)))
+    EXPECT_TRUE(report.Description().startsWith(m_device + u": "_s + reason(EBUSY)))
         << report.Description().toStdString();
-    EXPECT_FALSE(control->PortOpen());
-    EXPECT_FALSE(QFile::exists(line->lockFilePath()));
+    EXPECT_FALSE(m_control->PortOpen());
+    EXPECT_FALSE(QFile::exists(m_line->lockFilePath()));
 
     ::flock(other.fd(), LOCK_UN);
-    control->setPortOpen(true);
-    EXPECT_TRUE(control->PortOpen());
+    m_control->setPortOpen(true);
+    EXPECT_TRUE(m_control->PortOpen());
 }
 
 TEST_F(SerialPortControlTest, BothLocksAreHeldWhileOpenAndReleasedOnCloseAndDestruction)
 {
-    control->setPortOpen(true);
-    EXPECT_EQ(readLockFile(line->lockFilePath()).split('\n').value(0).trimmed(),
+    m_control->setPortOpen(true);
+    EXPECT_EQ(readLockFile(m_line->lockFilePath()).split('\n').value(0).trimmed(),
               QByteArray::number(::getpid()));
     {
         // Without root the exclusive-open mode QSerialPort sets refuses the
         // second open outright; root gets past it and meets the flock.
-        const Descriptor other(device);
+        const Descriptor other(m_device);
         if (other.fd() < 0) {
             EXPECT_EQ(other.openError(), EBUSY);
         } else {
@@ -552,30 +556,30 @@ TEST_F(SerialPortControlTest, BothLocksAreHeldWhileOpenAndReleasedOnCloseAndDest
             EXPECT_EQ(errno, EWOULDBLOCK);
         }
     }
-    control->setPortOpen(false);
-    EXPECT_FALSE(QFile::exists(line->lockFilePath()));
+    m_control->setPortOpen(false);
+    EXPECT_FALSE(QFile::exists(m_line->lockFilePath()));
     {
-        const Descriptor other(device);
+        const Descriptor other(m_device);
         EXPECT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
     }
 
-    control->setPortOpen(true);
-    ASSERT_TRUE(QFile::exists(line->lockFilePath()));
-    control.reset();
-    EXPECT_FALSE(QFile::exists(line->lockFilePath()));
-    const Descriptor other(device);
+    m_control->setPortOpen(true);
+    ASSERT_TRUE(QFile::exists(m_line->lockFilePath()));
+    m_control.reset();
+    EXPECT_FALSE(QFile::exists(m_line->lockFilePath()));
+    const Descriptor other(m_device);
     EXPECT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
 }
 
 TEST_F(SerialPortControlTest, LineLossDeliversWhatCameStaysOpenAndDoesNotSpin)
 {
-    QSignalSpy onComm(control.get(), &SerialControl::OnComm);
-    control->setRThreshold(6);
-    control->setPortOpen(true);
-    line->write("before");
+    QSignalSpy onComm(m_control.get(), &SerialControl::OnComm);
+    m_control->setRThreshold(6);
+    m_control->setPortOpen(true);
+    m_line->write("before");
     ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 1; }, Patience));
 
-    line->hangUp();
+    m_line->hangUp();
     ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 2; }, Patience));
 
     const double cpuBefore = processCpuSeconds();
@@ -584,48 +588,99 @@ TEST_F(SerialPortControlTest, LineLossDeliversWhatCameStaysOpenAndDoesNotSpin)
     EXPECT_LT(cpuUsed, 0.3) << "the event loop is spinning on the dead line";
     EXPECT_EQ(onComm.count(), 2);
 
-    EXPECT_TRUE(control->PortOpen());
-    EXPECT_EQ(control->Input(), u"before"_s);
-    EXPECT_EQ(control->Input(), QString());
-    EXPECT_FALSE(QFile::exists(line->lockFilePath())) << "the dead line's lock is still held";
+    EXPECT_TRUE(m_control->PortOpen());
+    EXPECT_EQ(m_control->Input(), u"before"_s);
+    EXPECT_EQ(m_control->Input(), QString());
+    EXPECT_FALSE(QFile::exists(m_line->lockFilePath())) << "the dead line's lock is still held";
 
     // Still open as far as the user is concerned.
-    EXPECT_EQ(reportFrom([&] { control->setPortOpen(true); }).Number(),
+    EXPECT_EQ(reportFrom([&] { m_control->setPortOpen(true); }).Number(),
               ErrorNumber::PortAlreadyOpen);
-    EXPECT_EQ(reportFrom([&] { control->setCommPort(2); }).Number(),
+    EXPECT_EQ(reportFrom([&] { m_control->setCommPort(2); }).Number(),
               ErrorNumber::PortChangeWhileOpen);
-    control->setSettings(u"19200,n,8,1"_s);
-    EXPECT_EQ(control->Settings(), u"19200,n,8,1"_s);
+    m_control->setSettings(u"19200,n,8,1"_s);
+    EXPECT_EQ(m_control->Settings(), u"19200,n,8,1"_s);
 
-    control->setPortOpen(false);
-    EXPECT_FALSE(control->PortOpen());
+    m_control->setPortOpen(false);
+    EXPECT_FALSE(m_control->PortOpen());
 
     // The device came back as a new line.
-    line = std::make_unique<PseudoTerminal>();
-    device = line->slavePath();
-    control->setPortOpen(true);
-    termios attributes = line->attributes();
+    m_line = std::make_unique<PseudoTerminal>();
+    m_device = m_line->slavePath();
+    m_control->setPortOpen(true);
+    termios attributes = m_line->attributes();
     EXPECT_EQ(cfgetispeed(&attributes), B19200);
-    line->write("after");
+    m_line->write("after");
     EXPECT_EQ(receive(5), u"after"_s);
 }
 
 TEST_F(SerialPortControlTest, LineLossRaisesOnCommOnceEvenWithNothingWaiting)
 {
-    QSignalSpy onComm(control.get(), &SerialControl::OnComm);
-    control->setPortOpen(true);
-    const QString lost = device;
-    line->hangUp();
+    QSignalSpy onComm(m_control.get(), &SerialControl::OnComm);
+    m_control->setPortOpen(true);
+    const QString lost = m_device;
+    m_line->hangUp();
     ASSERT_TRUE(QTest::qWaitFor([&] { return onComm.count() == 1; }, Patience));
     QTest::qWait(200);
     EXPECT_EQ(onComm.count(), 1);
-    EXPECT_EQ(control->Input(), QString());
-    EXPECT_TRUE(control->PortOpen());
+    EXPECT_EQ(m_control->Input(), QString());
+    EXPECT_TRUE(m_control->PortOpen());
 
-    control->setPortOpen(false);
+    m_control->setPortOpen(false);
     if (!QFile::exists(lost)) {
-        const ErrorReport report = reportFrom([&] { control->setPortOpen(true); });
+        const ErrorReport report = reportFrom([&] { m_control->setPortOpen(true); });
         EXPECT_EQ(report.Number(), ErrorNumber::DeviceAbsent);
         EXPECT_EQ(report.Description(), lost + u": "_s + reason(ENOENT));
+    }
+}
+
+// What a failed call on the device is reported as, for the errno values the
+// tests above cannot bring about on a pseudo-terminal.
+TEST(SystemErrorTest, EachErrnoIsReportedUnderItsNumberWithTheSystemsReason)
+{
+    const struct
+    {
+        int error;
+        std::int32_t number;
+    } table[] = {
+        {ENOENT, ErrorNumber::DeviceAbsent},      {ENOTDIR, ErrorNumber::DeviceAbsent},
+        {ENXIO, ErrorNumber::DeviceAbsent},       {ENODEV, ErrorNumber::DeviceAbsent},
+        {EACCES, ErrorNumber::PermissionDenied},  {EPERM, ErrorNumber::PermissionDenied},
+        {EBUSY, ErrorNumber::DeviceInUse},        {ENOTTY, ErrorNumber::NotATerminal},
+        {EIO, ErrorNumber::OpenFailed},           {EINVAL, ErrorNumber::OpenFailed},
+        {EMFILE, ErrorNumber::OpenFailed},
+    };
+    const QString device = u"/dev/ttyUSB7"_s;
+    for (const auto &[error, number] : table) {
+        const ErrorReport report = reportFrom([&] { SystemError::fail(device, error); });
+        EXPECT_EQ(report.Number(), number) << std::strerror(error);
+        EXPECT_EQ(report.Description(), device + u": "_s + reason(error));
+    }
+
+    const ErrorReport detailed =
+        reportFrom([&] { SystemError::fail(device, EBUSY, u"locked by process 1234"_s); });
+    EXPECT_EQ(detailed.Number(), ErrorNumber::DeviceInUse);
+    EXPECT_EQ(detailed.Description(), device + u": "_s + reason(EBUSY) + u" (locked by process 1234)"_s);
+}
+
+// The lock file is not the device: its being missing, busy or on a
+// read-only file system must not read as the device's absence or use.
+TEST(SystemErrorTest, ALockFileFailureIsARefusalOrAnOpenFailure)
+{
+    for (const int error : {EACCES, EPERM})
+        EXPECT_EQ(SystemError::lockFileErrorNumber(error), ErrorNumber::PermissionDenied) << std::strerror(error);
+    for (const int error : {ENOENT, ENOTDIR, EBUSY, EROFS, EIO})
+        EXPECT_EQ(SystemError::lockFileErrorNumber(error), ErrorNumber::OpenFailed) << std::strerror(error);
+}
+
+TEST(RequiredMethodTest, AMethodTheTypeDoesNotHaveIsALogicErrorNamingIt)
+{
+    try {
+        (void)requiredMethod(SerialPortControl::staticMetaObject, "deliverOnCommLater()");
+        FAIL() << "a missing method gave no std::logic_error";
+    } catch (const std::logic_error &failure) {
+        const std::string what = failure.what();
+        EXPECT_NE(what.find("deliverOnCommLater()"), std::string::npos) << what;
+        EXPECT_NE(what.find("SerialPortControl"), std::string::npos) << what;
     }
 }

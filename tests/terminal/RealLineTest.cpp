@@ -85,7 +85,7 @@ TEST_F(RealLineTest, HangUpAgainAndAgainLeaksNothingAndLosesNothing)
     constexpr int cycles = 100;
     int linesLost = 0;
     QObject::connect(m_comm1, &SerialControl::OnComm, m_comm1, [&] {
-        if (m_comm1->CommEvent() == LineEvent::LineLost)
+        if (m_comm1->commEvent() == LineEvent::LineLost)
             ++linesLost;
     });
 

@@ -20,9 +20,9 @@ protected:
 TEST_F(RunTest, LoadRunsBeforeTheWindowIsFirstShown)
 {
     bool visibleDuringLoad = true;
-    m_host.onMessageBox = [this, &visibleDuringLoad](const QString &) {
+    m_host.setOnMessageBox([this, &visibleDuringLoad](const QString &) {
         visibleDuringLoad = m_form.window().isVisible();
-    };
+    });
     m_comm1->failOn(FakeSerialControl::Call::SetSettings, failure(1001, "bad"));
     later([this] { click(command2()); });
 

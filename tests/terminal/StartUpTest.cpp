@@ -9,7 +9,7 @@ class StartUpTest : public Form1Fixture
 {
 };
 
-const QStringList normalStart = {
+const QStringList NormalStart = {
     u"DTREnable=false"_s, u"Settings=9600,n,8,1"_s, u"CommPort=1"_s, u"RThreshold=1"_s,
     u"CommPort?"_s, u"PortOpen?"_s,
 };
@@ -18,7 +18,7 @@ TEST_F(StartUpTest, NormalStartConfiguresTheLineInOrderAndShowsNoMessage)
 {
     load();
 
-    EXPECT_EQ(m_comm1->calls(), normalStart);
+    EXPECT_EQ(m_comm1->calls(), NormalStart);
     EXPECT_TRUE(m_host.messages().isEmpty());
     EXPECT_FALSE(m_comm1->PortOpen());
     EXPECT_EQ(m_comm1->Settings(), u"9600,n,8,1"_s);
@@ -33,7 +33,7 @@ TEST_F(StartUpTest, PortFoundOpenIsClosed)
 
     load();
 
-    EXPECT_EQ(m_comm1->calls(), QStringList(normalStart) << u"PortOpen=false"_s);
+    EXPECT_EQ(m_comm1->calls(), QStringList(NormalStart) << u"PortOpen=false"_s);
     EXPECT_FALSE(m_comm1->PortOpen());
 }
 
@@ -44,7 +44,7 @@ TEST_F(StartUpTest, FailedSettingsIsReportedWithoutPortLabelAndLaterStepsStillRu
     load();
 
     EXPECT_EQ(m_host.messages(), QStringList{u"Error on \r\n1001: bad settings"_s});
-    EXPECT_EQ(m_comm1->calls(), normalStart);
+    EXPECT_EQ(m_comm1->calls(), NormalStart);
     EXPECT_EQ(m_comm1->CommPort(), 1);
     EXPECT_FALSE(m_host.ended());
 }
@@ -68,7 +68,7 @@ TEST_F(StartUpTest, EveryFailingStepGivesOneMessageInStepOrder)
                                      u"Error on \r\n2147483647: threshold"_s,
                                      u"Error on Comm port 3\r\n-2147483648: close"_s,
                                  }));
-    EXPECT_EQ(m_comm1->calls(), QStringList(normalStart) << u"PortOpen=false"_s);
+    EXPECT_EQ(m_comm1->calls(), QStringList(NormalStart) << u"PortOpen=false"_s);
 }
 
 TEST_F(StartUpTest, FailedCommPortReadLeavesEveryLaterMessageWithoutLabel)
@@ -87,7 +87,7 @@ TEST_F(StartUpTest, FailedPortOpenReadIsFollowedByAnAttemptToClose)
 
     load();
 
-    EXPECT_EQ(m_comm1->calls(), QStringList(normalStart) << u"PortOpen=false"_s);
+    EXPECT_EQ(m_comm1->calls(), QStringList(NormalStart) << u"PortOpen=false"_s);
     EXPECT_EQ(m_host.messages(), QStringList{u"Error on Comm port 1\r\n20: read open"_s});
 }
 
@@ -100,17 +100,17 @@ TEST_F(StartUpTest, FailedCloseAfterFailedReadGivesASecondMessageThenLoadEnds)
 
     EXPECT_EQ(m_host.messages(), (QStringList{u"Error on Comm port 1\r\n20: read open"_s,
                                               u"Error on Comm port 1\r\n21: close"_s}));
-    EXPECT_EQ(m_comm1->calls().size(), normalStart.size() + 1);
+    EXPECT_EQ(m_comm1->calls().size(), NormalStart.size() + 1);
     EXPECT_FALSE(m_host.ended());
 }
 
 TEST_F(StartUpTest, FailureInsideTheReportSectionTakesTheDefaultReportAndEnds)
 {
     m_comm1->failOn(Call::SetDTREnable, failure(30, "dtr"));
-    m_host.onMessageBox = [this](const QString &) {
-        m_host.onMessageBox = nullptr; // only the first box fails
+    m_host.setOnMessageBox([this](const QString &) {
+        m_host.setOnMessageBox(nullptr); // only the first box fails
         throw failure(31, "no box");
-    };
+    });
 
     load();
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -86,6 +87,23 @@ TEST(HostTest, ForeignExceptionIsReportedLikeAFailureNotPassedToQt)
     EXPECT_TRUE(host.messages().front().contains(u"broken"_s));
     EXPECT_TRUE(host.ended());
     EXPECT_NE(host.exitStatus(), 0);
+}
+
+TEST(HostTest, ThrownNonExceptionIsReportedAsUnknownFailureNotPassedToQt)
+{
+    struct NotAnException
+    {
+    };
+    const std::function<void()> throwers[] = {[] { throw 42; }, [] { throw NotAnException(); }};
+    for (const std::function<void()> &thrower : throwers) {
+        RecordingHost host;
+        host.invoke(thrower);
+
+        EXPECT_EQ(host.messages(),
+                  QStringList{Host::defaultReportText(ErrorReport(1099, u"Unknown failure"_s))});
+        EXPECT_TRUE(host.ended());
+        EXPECT_EQ(host.exitStatus(), 1);
+    }
 }
 
 TEST(HostTest, EndProgramKeepsItsStatusAndStopsLaterHandlers)
