@@ -422,14 +422,14 @@ int runAll(bool quick)
     const std::vector<qsizetype> sizes = quick
         ? std::vector<qsizetype>{100000, 1000000}
         : std::vector<qsizetype>{100000, 1000000, 10000000, 100000000};
-    constexpr int Appends = 200;
+    constexpr int appends = 200;
     const qsizetype keySize = quick ? 1000000 : 10000000;
     const double trickleSeconds = quick ? 3 : 10;
     const qsizetype largest = sizes.back();
     const std::int64_t throughputBytes = quick ? 20000000 : 200000000;
     const double throughputCap = quick ? 15 : 120;
     const double baselineBudget = quick ? 4 : 20;
-    const int baselineAppends = quick ? 50 : Appends;
+    const int baselineAppends = quick ? 50 : appends;
 
     std::vector<AppendRun> runs;
     for (const bool lineBreaks : {true, false}) {
@@ -440,7 +440,7 @@ int runAll(bool quick)
             const bool keys = size == keySize;
             runs.push_back({size, lineBreaks,
                             runInChild({u"append"_s, QString::number(size), QString::number(lineBreaks ? 1 : 0),
-                                        QString::number(Appends),
+                                        QString::number(appends),
                                         QString::number(trickle ? trickleSeconds : 0),
                                         QString::number(keys ? 1 : 0)})});
         }
@@ -499,7 +499,7 @@ int runAll(bool quick)
                 "serial control -> OnComm -> host dispatch -> Form1::Comm1_OnComm -> Text1.setText,\n"
                 "then Text1.repaint(). Time: first OnComm slot (connected before Form1's) to end of repaint.\n");
 
-    std::printf("\n1+2. One OnComm with a 16-character burst (%d per row), and memory\n", Appends);
+    std::printf("\n1+2. One OnComm with a 16-character burst (%d per row), and memory\n", appends);
     std::printf("%-6s %-14s %8s %7s %9s %9s %12s %7s %9s %9s\n", "size", "text", "fill ms", "whole",
                 "median ms", "max ms", "target", "B/char", "(filled)", "target");
     for (const AppendRun &run : runs) {

@@ -10,6 +10,7 @@ packages="
     clang libclang-rt-14-dev
     libxcb1-dev
     xvfb xauth xdotool xclip x11-utils imagemagick
+    dbus-daemon dbus-bin at-spi2-core
     desktop-file-utils appstream python3
     fonts-dejavu-core
     util-linux procps

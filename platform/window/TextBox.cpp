@@ -4,9 +4,7 @@
 #include "TextBoxAccessible.h"
 
 #include <QtCore/QScopedValueRollback>
-#include <QtCore/QVarLengthArray>
 
-#include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStyle>
@@ -17,23 +15,19 @@
 #include <QtGui/QClipboard>
 #include <QtGui/QContextMenuEvent>
 #include <QtGui/QFontDatabase>
-#include <QtGui/QFontMetricsF>
-#include <QtGui/QGlyphRun>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QInputMethodEvent>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPaintEvent>
 #include <QtGui/QPainter>
-#include <QtGui/QRawFont>
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <tuple>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -44,28 +38,12 @@ int clampToInt(qsizetype value)
     return static_cast<int>(std::clamp<qsizetype>(value, 0, std::numeric_limits<int>::max()));
 }
 
-bool isControl(char16_t u)
+// A pixel coordinate far outside the view is kept well inside int, so that a
+// rectangle built on it cannot overflow either.
+int toCoordinate(qreal value)
 {
-    return u < 0x20 || u == 0x7F;
-}
-
-// What stands in a cell for a character that has no glyph of its own.
-QChar symbolFor(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u < 0x20)
-        return QChar(static_cast<char16_t>(0x2400 + u));
-    if (u == 0x7F)
-        return QChar(u'\u2421');
-    const QChar::Category category = c.category();
-    if (category == QChar::Other_Control || category == QChar::Other_Format)
-        return QChar(QChar::ReplacementCharacter);
-    return c;
-}
-
-bool isControlPicture(QChar c)
-{
-    return (c.unicode() >= 0x2400 && c.unicode() < 0x2420) || c.unicode() == 0x2421;
+    constexpr qreal limit = std::numeric_limits<int>::max() / 4;
+    return static_cast<int>(std::clamp(std::floor(value), -limit, limit));
 }
 
 // Typed text the box takes as content; control characters that come with
@@ -73,25 +51,9 @@ bool isControlPicture(QChar c)
 bool isTyping(const QString &text)
 {
     return !text.isEmpty() && std::none_of(text.cbegin(), text.cend(), [](QChar c) {
-        return c != u'\t' && isControl(c.unicode());
+        return c != u'\t' && (c.unicode() < 0x20 || c.unicode() == 0x7F);
     });
 }
-
-// How a double-click groups characters into words; space groups nothing.
-enum class WordClass { Space, Word, Other };
-
-WordClass wordClassOf(QChar c)
-{
-    if (c.isSpace())
-        return WordClass::Space;
-    if (c.isLetterOrNumber() || c.isMark() || c == u'_')
-        return WordClass::Word;
-    return WordClass::Other;
-}
-
-// An input method is told at most this much of the caret's line either side
-// of the caret: it asks often, and a received line can be megabytes long.
-constexpr qsizetype kSurroundingReach = 1024;
 
 } // namespace
 
@@ -126,176 +88,132 @@ TextBox::TextBox(QWidget *parent)
 
 TextBox::~TextBox() = default;
 
-TextValue TextBox::Text() const
-{
-    return m_text;
-}
-
 void TextBox::setText(const TextValue &text)
 {
-    if (text.extends(m_text)) {
-        const qsizetype oldSize = m_text.size();
-        if (text.size() == oldSize)
-            return;
-        const qsizetype oldLineCount = m_lines.lineCount();
-        m_text = text;
-        m_lines.append(m_text, oldSize);
-        // A trailing "\r" that the append turned into a "\r\n": a caret after
-        // it goes after the whole break, on the line it was on.
-        m_cursor = afterBreak(m_cursor);
-        m_anchor = afterBreak(m_anchor);
-        {
-            // Following the end waits for the append repaint, like the text.
-            const QScopedValueRollback appending(m_appending, true);
-            updateScrollBars();
-        }
-        if (lineAtCaret() + 1 >= oldLineCount)
-            updateMicroFocus(); // the caret's line may have grown
-        const qsizetype changedLine = oldLineCount - 1;
-        repaintForAppend(changedLine, oldSize >= m_lines.lineStart(changedLine) ? column(oldSize) : 0);
-        if (QAccessible::isActive()) {
-            // A screen reader may read out what arrived.
-            QAccessibleTextInsertEvent inserted(this, static_cast<int>(std::min<qsizetype>(oldSize, INT_MAX)),
-                                                m_text.mid(oldSize, m_text.size() - oldSize));
-            QAccessible::updateAccessibility(&inserted);
-        }
-        return;
-    } else {
-        m_text = text;
-        m_lines.rebuild(m_text);
-        m_cursor = m_anchor = m_text.size();
-        m_goalColumn = -1;
-        // The recorded edits' positions mean nothing in another text.
-        m_history.clear();
-        updateScrollBars();
-        ensureCursorVisible();
-        if (!m_preedit.isEmpty()) {
-            m_preedit.clear();
-            if (hasFocus())
-                QGuiApplication::inputMethod()->reset();
-        }
-        updateMicroFocus();
-    }
-    viewport()->update();
-}
-
-qsizetype TextBox::lineCount() const
-{
-    return m_lines.lineCount();
-}
-
-qsizetype TextBox::cursorPosition() const
-{
-    return m_cursor;
+    showChange(m_content.setText(text));
 }
 
 void TextBox::setCursorPosition(qsizetype position)
 {
-    placeCursor(std::clamp<qsizetype>(position, 0, m_text.size()), false);
-}
-
-qsizetype TextBox::selectionStart() const
-{
-    return std::min(m_cursor, m_anchor);
-}
-
-qsizetype TextBox::selectionEnd() const
-{
-    return std::max(m_cursor, m_anchor);
-}
-
-QString TextBox::selectedText() const
-{
-    return m_text.mid(selectionStart(), selectionEnd() - selectionStart());
+    showChange(m_content.placeCursor(position, false));
 }
 
 void TextBox::setSelection(qsizetype anchor, qsizetype cursor)
 {
-    placeCursor(std::clamp<qsizetype>(anchor, 0, m_text.size()), false);
-    placeCursor(std::clamp<qsizetype>(cursor, 0, m_text.size()), true);
-}
-
-QRect TextBox::characterRect(qsizetype position) const
-{
-    position = std::clamp<qsizetype>(position, 0, m_text.size());
-    const qsizetype line = m_lines.lineAt(position);
-    const qsizetype first = column(position);
-    // A tab is as wide as the gap to its stop; a break or the end, one cell.
-    const bool inLine = position < m_text.size() && m_lines.lineAt(position + 1) == line
-        && !LineIndex::splitsBreak(m_text, position + 1);
-    const qsizetype cells = inLine ? std::max<qsizetype>(1, column(position + 1) - first) : 1;
-    const qreal x = static_cast<qreal>(first) * m_cellWidth - horizontalScrollBar()->value();
-    const qsizetype top = (line - verticalScrollBar()->value()) * m_lineHeight;
-    return QRect(static_cast<int>(std::floor(x)), clampToInt(top),
-                 static_cast<int>(std::ceil(static_cast<qreal>(cells) * m_cellWidth)), m_lineHeight);
+    showChange(m_content.setSelection(anchor, cursor));
 }
 
 void TextBox::selectAll()
 {
-    m_anchor = 0;
-    m_cursor = m_text.size();
-    m_history.closeStep();
-    viewport()->update();
-    updateMicroFocus();
+    showChange(m_content.selectAll());
 }
 
 void TextBox::copy() const
 {
-    if (selectionStart() != selectionEnd())
+    if (m_content.hasSelection())
         QGuiApplication::clipboard()->setText(selectedText());
 }
 
 void TextBox::cut()
 {
-    if (selectionStart() == selectionEnd())
+    if (!m_content.hasSelection())
         return;
     copy();
-    removeSelection();
+    showChange(m_content.removeSelection());
 }
 
 void TextBox::paste()
 {
     const QString pasted = QGuiApplication::clipboard()->text();
     if (!pasted.isEmpty())
-        replaceSelection(pasted);
+        showChange(m_content.replaceSelection(pasted));
 }
 
 void TextBox::undo()
 {
-    if (!m_history.canUndo())
-        return;
-    const EditHistory::Edit &edit = m_history.undo();
-    Q_ASSERT(m_text.mid(edit.position, edit.inserted.size()) == edit.inserted);
-    change(edit.position, edit.inserted.size(), edit.removed);
-    m_cursor = afterBreak(std::min(edit.cursorBefore, m_text.size()));
-    m_anchor = afterBreak(std::min(edit.anchorBefore, m_text.size()));
-    editDone();
+    showChange(m_content.undo());
 }
 
 void TextBox::redo()
 {
-    if (!m_history.canRedo())
+    showChange(m_content.redo());
+}
+
+void TextBox::showChange(const EditableText::Change &change)
+{
+    if (change.appended) {
+        showAppend(change);
+        TextBoxAccessible::announce(this, change);
         return;
-    const EditHistory::Edit &edit = m_history.redo();
-    change(edit.position, edit.removed.size(), edit.inserted);
-    m_cursor = m_anchor = afterBreak(edit.position + edit.inserted.size());
-    editDone();
+    }
+    if (!change.textChanged() && !change.caretPlaced && !change.selectionChanged)
+        return;
+    if (change.replaced) {
+        // Nothing pending belongs to the new content.
+        m_changedLine = -1;
+        m_appendRepaint.stop();
+        if (!m_preedit.isEmpty()) {
+            m_preedit.clear();
+            if (hasFocus())
+                QGuiApplication::inputMethod()->reset();
+        }
+    }
+    if (change.textChanged())
+        updateScrollBars();
+    if (change.textChanged() || change.caretPlaced)
+        ensureCursorVisible();
+    viewport()->update();
+    updateMicroFocus();
+    TextBoxAccessible::announce(this, change);
 }
 
-bool TextBox::isUndoAvailable() const
+void TextBox::showAppend(const EditableText::Change &change)
 {
-    return m_history.canUndo();
+    {
+        // Following the end waits for the append repaint, like the text.
+        const QScopedValueRollback appending(m_appending, true);
+        updateScrollBars();
+    }
+    if (m_content.lineAtCaret() >= change.line)
+        updateMicroFocus(); // the caret's line may have grown
+    repaintForAppend(change.line, change.column);
 }
 
-bool TextBox::isRedoAvailable() const
+QRect TextBox::characterRect(qsizetype position) const
 {
-    return m_history.canRedo();
+    const TextValue &text = m_content.text();
+    const LineIndex &lines = m_content.lines();
+    position = std::clamp<qsizetype>(position, 0, text.size());
+    const qsizetype line = lines.lineAt(position);
+    const qsizetype first = m_content.column(position);
+    // A tab is as wide as the gap to its stop; a break or the end, one cell.
+    const bool inLine = position < text.size() && lines.lineAt(position + 1) == line
+        && !LineIndex::splitsBreak(text, position + 1);
+    const qsizetype cells = inLine ? std::max<qsizetype>(1, m_content.column(position + 1) - first) : 1;
+    const qreal x = static_cast<qreal>(first) * m_painter.cellWidth() - horizontalScrollBar()->value();
+    // A line above the view lies above it, at a negative y.
+    const qreal y = static_cast<qreal>(line - verticalScrollBar()->value()) * m_painter.lineHeight();
+    return QRect(toCoordinate(x), toCoordinate(y),
+                 static_cast<int>(std::ceil(static_cast<qreal>(cells) * m_painter.cellWidth())), m_painter.lineHeight());
+}
+
+qsizetype TextBox::positionAt(QPoint point) const
+{
+    const int lineHeight = m_painter.lineHeight();
+    const qsizetype row = point.y() >= 0 ? point.y() / lineHeight : -1 - (-point.y() - 1) / lineHeight;
+    const qreal cells = (point.x() + horizontalScrollBar()->value()) / m_painter.cellWidth();
+    return m_content.positionNear(verticalScrollBar()->value() + row, cells);
+}
+
+void TextBox::scrollToPosition(qsizetype position)
+{
+    ensureVisible(std::clamp<qsizetype>(position, 0, m_content.size()), 0);
 }
 
 std::unique_ptr<QMenu> TextBox::createContextMenu()
 {
     auto menu = std::make_unique<QMenu>(this);
-    const bool hasSelection = selectionStart() != selectionEnd();
+    const bool hasSelection = m_content.hasSelection();
     const auto add = [this, &menu](const QString &text, QKeySequence::StandardKey key, bool enabled,
                                    auto slot) {
         QAction *action = menu->addAction(text + QChar(u'\t') + QKeySequence(key).toString(QKeySequence::NativeText));
@@ -308,23 +226,18 @@ std::unique_ptr<QMenu> TextBox::createContextMenu()
     add(tr("Cu&t"), QKeySequence::Cut, hasSelection, &TextBox::cut);
     add(tr("&Copy"), QKeySequence::Copy, hasSelection, &TextBox::copy);
     add(tr("&Paste"), QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &TextBox::paste);
-    add(tr("Delete"), QKeySequence::Delete, hasSelection, &TextBox::removeSelection);
+    add(tr("Delete"), QKeySequence::Delete, hasSelection, [this] { showChange(m_content.removeSelection()); });
     menu->addSeparator();
-    const bool allSelected = selectionStart() == 0 && selectionEnd() == m_text.size();
-    add(tr("Select All"), QKeySequence::SelectAll, !m_text.isEmpty() && !allSelected, &TextBox::selectAll);
+    add(tr("Select All"), QKeySequence::SelectAll, m_content.size() > 0 && !m_content.allSelected(),
+        &TextBox::selectAll);
     return menu;
-}
-
-std::pair<qsizetype, qsizetype> TextBox::surroundingRange() const
-{
-    const qsizetype line = lineAtCaret();
-    return {std::max(m_lines.lineStart(line), m_cursor - kSurroundingReach),
-            std::min(m_lines.lineEnd(m_text, line), m_cursor + kSurroundingReach)};
 }
 
 QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
 {
-    const auto [start, end] = surroundingRange();
+    const auto [start, end] = m_content.surroundingRange();
+    const qsizetype cursor = m_content.cursor();
+    const TextValue &text = m_content.text();
     switch (query) {
     case Qt::ImEnabled:
         return true;
@@ -333,18 +246,18 @@ QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImCursorRectangle:
         return cursorRect().translated(viewport()->geometry().topLeft());
     case Qt::ImCursorPosition:
-        return clampToInt(m_cursor - start);
+        return clampToInt(cursor - start);
     case Qt::ImAnchorPosition:
-        return clampToInt(std::clamp(m_anchor, start, end) - start);
+        return clampToInt(std::clamp(m_content.anchor(), start, end) - start);
     case Qt::ImSurroundingText:
-        return m_text.mid(start, end - start);
+        return text.mid(start, end - start);
     case Qt::ImTextBeforeCursor:
-        return m_text.mid(start, m_cursor - start);
+        return text.mid(start, cursor - start);
     case Qt::ImTextAfterCursor:
-        return m_text.mid(m_cursor, end - m_cursor);
+        return text.mid(cursor, end - cursor);
     case Qt::ImCurrentSelection: {
         const qsizetype from = std::clamp(selectionStart(), start, end);
-        return m_text.mid(from, std::clamp(selectionEnd(), start, end) - from);
+        return text.mid(from, std::clamp(selectionEnd(), start, end) - from);
     }
     default:
         return QAbstractScrollArea::inputMethodQuery(query);
@@ -363,12 +276,9 @@ bool TextBox::event(QEvent *event)
         return handled;
     }
     // Keys the box edits with are its own, not the window's shortcuts.
-    if (event->type() == QEvent::ShortcutOverride) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (handlesKey(key)) {
-            key->accept();
-            return true;
-        }
+    if (event->type() == QEvent::ShortcutOverride && keyAction(*static_cast<QKeyEvent *>(event))) {
+        event->accept();
+        return true;
     }
     return QAbstractScrollArea::event(event);
 }
@@ -395,197 +305,23 @@ void TextBox::paintEvent(QPaintEvent *event)
     QPainter painter(viewport());
     const QRect area = event->rect();
     painter.fillRect(area, palette().brush(QPalette::Base));
-    painter.setFont(font());
+    painter.setFont(m_painter.font());
 
-    const auto firstColumn = static_cast<qsizetype>(std::floor(horizontalScrollBar()->value() / m_cellWidth));
-    const auto columns = static_cast<qsizetype>(std::ceil(viewport()->width() / m_cellWidth)) + 1;
-    const qsizetype fromRow = std::max(0, area.top() / m_lineHeight);
-    const qsizetype toRow = area.bottom() / m_lineHeight + 1;
-    const qsizetype lastLine = std::min(m_lines.lineCount(), firstLine + toRow);
+    const qreal cellWidth = m_painter.cellWidth();
+    const int lineHeight = m_painter.lineHeight();
+    const auto firstColumn = static_cast<qsizetype>(std::floor(horizontalScrollBar()->value() / cellWidth));
+    const auto columns = static_cast<qsizetype>(std::ceil(viewport()->width() / cellWidth)) + 1;
+    const qsizetype fromRow = std::max(0, area.top() / lineHeight);
+    const qsizetype toRow = area.bottom() / lineHeight + 1;
+    const qsizetype lastLine = std::min(lineCount(), firstLine + toRow);
+    const TextPainter::View view{
+        .palette = palette(), .left = -static_cast<qreal>(horizontalScrollBar()->value()), .preedit = m_preedit};
     for (qsizetype line = firstLine + fromRow; line < lastLine; ++line)
-        paintLine(painter, line, static_cast<int>(line - firstLine) * m_lineHeight, firstColumn, firstColumn + columns);
+        m_painter.paintLine(painter, m_content, view, line, static_cast<int>(line - firstLine) * lineHeight,
+                            firstColumn, firstColumn + columns);
 
     if (hasFocus())
         painter.fillRect(cursorRect(), palette().brush(QPalette::Text));
-}
-
-void TextBox::paintLine(QPainter &painter, qsizetype line, int top, qsizetype fromColumn,
-                        qsizetype toColumn) const
-{
-    const qsizetype end = m_lines.lineEnd(m_text, line);
-    const bool composing = !m_preedit.isEmpty() && lineAtCaret() == line;
-    const qsizetype composed = composing ? m_preedit.size() : 0;
-    // A composition pushes what follows the caret right, so what is in view
-    // may start up to its length further left.
-    const qsizetype from = m_lines.positionCovering(m_text, line, fromColumn - composed);
-    const qsizetype to = std::min(m_lines.positionCovering(m_text, line, toColumn) + 1, end);
-    // Only the slice in view is read, with a character either side for a
-    // surrogate pair that an edge cuts.
-    const qsizetype sliceFrom = std::max(from - 1, m_lines.lineStart(line));
-    const QString slice = m_text.mid(sliceFrom, std::min(to + 1, end) - sliceFrom);
-    const auto at = [&](qsizetype position) {
-        const qsizetype offset = position - sliceFrom;
-        return offset >= 0 && offset < slice.size() ? slice[offset] : QChar();
-    };
-    const int scrollX = horizontalScrollBar()->value();
-    const auto xOf = [&](qsizetype column) { return static_cast<qreal>(column) * m_cellWidth - scrollX; };
-    const auto advance = [](qsizetype column, QChar c) {
-        return c == u'\t' ? LineIndex::nextTabStop(column) : column + 1;
-    };
-    const qsizetype startColumn = m_lines.columnOf(line, from) + (composing && from > m_cursor ? composed : 0);
-
-    const qsizetype selStart = selectionStart();
-    const qsizetype selEnd = selectionEnd();
-    const qsizetype selFrom = std::clamp(selStart, from, to);
-    const qsizetype selTo = std::clamp(selEnd, from, to);
-    // A selected break shows as one selected cell after the line.
-    const bool breakSelected = selStart <= end && selEnd > end && to == end;
-    if (selFrom < selTo || breakSelected) {
-        // The caret is at one edge of the selection, so a composition lies
-        // just outside it.
-        qsizetype column = startColumn;
-        qsizetype highlightFrom = -1;
-        qsizetype highlightTo = column;
-        for (qsizetype i = from;; ++i) {
-            if (i == selTo) {
-                highlightTo = column;
-                break;
-            }
-            if (composing && i == m_cursor)
-                column += composed;
-            if (i == selFrom)
-                highlightFrom = column;
-            column = advance(column, at(i));
-        }
-        if (highlightFrom < 0)
-            highlightFrom = highlightTo;
-        if (breakSelected)
-            ++highlightTo;
-        painter.fillRect(QRectF(xOf(highlightFrom), top, static_cast<qreal>(highlightTo - highlightFrom) * m_cellWidth,
-                                m_lineHeight),
-                         palette().brush(QPalette::Highlight));
-    }
-
-    // Runs of one-cell characters go out in one call each; the font's fixed
-    // pitch places them. The rest are drawn alone at their own cell, so a
-    // glyph of another width cannot shift the columns after it; a tab draws
-    // nothing and moves to its stop.
-    const int baseline = top + m_ascent;
-    const QColor normal = palette().color(QPalette::Text);
-    const QColor highlighted = palette().color(QPalette::HighlightedText);
-    const auto penAt = [&](qsizetype position) { return position >= selFrom && position < selTo ? highlighted : normal; };
-    qsizetype column = startColumn;
-    qsizetype runStart = from;
-    qsizetype runColumn = column;
-    const auto flush = [&](qsizetype runEnd) {
-        if (runEnd > runStart) {
-            painter.setPen(penAt(runStart));
-            drawRun(painter, QPointF(xOf(runColumn), baseline),
-                    QStringView(slice).sliced(runStart - sliceFrom, runEnd - runStart));
-        }
-    };
-    const auto restartRun = [&](qsizetype position) {
-        runStart = position;
-        runColumn = column;
-    };
-    for (qsizetype i = from;;) {
-        if (composing && i == m_cursor) {
-            flush(i);
-            drawPreedit(painter, xOf(column), baseline);
-            column += composed;
-            restartRun(i);
-        }
-        if (i >= to)
-            break;
-        if (i == selFrom || i == selTo) {
-            flush(i);
-            restartRun(i);
-        }
-        const QChar c = at(i);
-        const char16_t u = c.unicode();
-        if (u < kUniformTableSize && m_uniform[u]) {
-            ++column;
-            ++i;
-            continue;
-        }
-        flush(i);
-        if (c != u'\t') {
-            painter.setPen(penAt(i));
-            if (drawCharacter(painter, c, at(i + 1), at(i - 1), xOf(column), baseline)) {
-                ++column;
-                ++i;
-            }
-        }
-        column = advance(column, c);
-        ++i;
-        restartRun(i);
-    }
-    flush(to);
-}
-
-void TextBox::drawRun(QPainter &painter, QPointF origin, QStringView run) const
-{
-    // Each character of a run has a glyph of its own in the font, one cell
-    // wide, so the glyphs go straight to their cells: nothing to shape.
-    QVarLengthArray<quint32, 256> glyphs(run.size());
-    int count = static_cast<int>(glyphs.size());
-    if (!m_rawFont.glyphIndexesForChars(run.data(), count, glyphs.data(), &count)) {
-        painter.drawText(origin, run.toString());
-        return;
-    }
-    QVarLengthArray<QPointF, 256> positions(count);
-    for (int i = 0; i < count; ++i)
-        positions[i] = QPointF(i * m_cellWidth, 0);
-    QGlyphRun glyphRun;
-    glyphRun.setRawFont(m_rawFont);
-    glyphRun.setRawData(glyphs.constData(), positions.constData(), count);
-    painter.drawGlyphRun(origin, glyphRun);
-}
-
-bool TextBox::drawCharacter(QPainter &painter, QChar c, QChar next, QChar previous, qreal x,
-                            int baseline) const
-{
-    if (c.isHighSurrogate() && next.isLowSurrogate()) {
-        const std::array pair{c, next};
-        painter.drawText(QPointF(x, baseline), QString(pair.data(), 2));
-        return true;
-    }
-    if (c.isLowSurrogate() && previous.isHighSurrogate()) {
-        // The other half of a pair whose first half is out of view.
-    } else if (c.isSurrogate()) {
-        painter.drawText(QPointF(x, baseline), QString(QChar(QChar::ReplacementCharacter)));
-    } else if (const QChar shown = symbolFor(c); !m_hasControlPictures && isControlPicture(shown)) {
-        drawControlPicture(painter, shown, QRectF(x, baseline - m_ascent, m_cellWidth, m_lineHeight));
-    } else {
-        painter.drawText(QPointF(x, baseline), QString(shown));
-    }
-    return false;
-}
-
-void TextBox::drawPreedit(QPainter &painter, qreal x, int baseline) const
-{
-    QFont underlined = font();
-    underlined.setUnderline(true);
-    painter.setFont(underlined);
-    painter.setPen(palette().color(QPalette::Text));
-    painter.drawText(QPointF(x, baseline), m_preedit);
-    painter.setFont(font());
-}
-
-void TextBox::drawControlPicture(QPainter &painter, QChar picture, const QRectF &cell) const
-{
-    const char16_t code = picture.unicode() == 0x2421 ? char16_t(0x7F) : char16_t(picture.unicode() - 0x2400);
-    const QString digits = QString::number(code, 16).toUpper().rightJustified(2, QLatin1Char('0'));
-    const QRectF frame = cell.adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(frame);
-    painter.setFont(m_pictureFont);
-    const qreal half = frame.height() / 2;
-    painter.drawText(QRectF(frame.left(), frame.top(), frame.width(), half), Qt::AlignCenter, digits.first(1));
-    painter.drawText(QRectF(frame.left(), frame.top() + half, frame.width(), half), Qt::AlignCenter, digits.last(1));
-    painter.restore();
 }
 
 void TextBox::resizeEvent(QResizeEvent *event)
@@ -604,97 +340,86 @@ void TextBox::changeEvent(QEvent *event)
     }
 }
 
-bool TextBox::handlesKey(const QKeyEvent *event) const
+template<EditableText::Move move, bool extendSelection>
+void TextBox::moveKey(TextBox &box, const QKeyEvent &)
 {
-    static constexpr std::array standardKeys{
-        QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
-        QKeySequence::Undo, QKeySequence::Redo,
-        QKeySequence::MoveToPreviousChar, QKeySequence::MoveToNextChar,
-        QKeySequence::MoveToPreviousLine, QKeySequence::MoveToNextLine,
-        QKeySequence::MoveToPreviousPage, QKeySequence::MoveToNextPage,
-        QKeySequence::MoveToStartOfLine, QKeySequence::MoveToEndOfLine,
-        QKeySequence::MoveToStartOfDocument, QKeySequence::MoveToEndOfDocument,
-        QKeySequence::SelectPreviousChar, QKeySequence::SelectNextChar,
-        QKeySequence::SelectPreviousLine, QKeySequence::SelectNextLine,
-        QKeySequence::SelectPreviousPage, QKeySequence::SelectNextPage,
-        QKeySequence::SelectStartOfLine, QKeySequence::SelectEndOfLine,
-        QKeySequence::SelectStartOfDocument, QKeySequence::SelectEndOfDocument,
+    box.moveCursor(move, extendSelection);
+}
+
+TextBox::KeyAction TextBox::keyAction(const QKeyEvent &event)
+{
+    struct StandardKey
+    {
+        QKeySequence::StandardKey key;
+        KeyAction action;
     };
-    if (std::any_of(standardKeys.begin(), standardKeys.end(),
-                    [event](QKeySequence::StandardKey key) { return event->matches(key); }))
-        return true;
-    switch (event->key()) {
+    // Looked at in this order: the first that matches acts.
+    static constexpr std::array standardKeys{
+        StandardKey{QKeySequence::SelectAll, [](TextBox &box, const QKeyEvent &) { box.selectAll(); }},
+        StandardKey{QKeySequence::Copy, [](TextBox &box, const QKeyEvent &) { box.copy(); }},
+        StandardKey{QKeySequence::Cut, [](TextBox &box, const QKeyEvent &) { box.cut(); }},
+        StandardKey{QKeySequence::Paste, [](TextBox &box, const QKeyEvent &) { box.paste(); }},
+        StandardKey{QKeySequence::Undo, [](TextBox &box, const QKeyEvent &) { box.undo(); }},
+        StandardKey{QKeySequence::Redo, [](TextBox &box, const QKeyEvent &) { box.redo(); }},
+        StandardKey{QKeySequence::MoveToPreviousChar, &moveKey<Move::PreviousCharacter, false>},
+        StandardKey{QKeySequence::MoveToNextChar, &moveKey<Move::NextCharacter, false>},
+        StandardKey{QKeySequence::MoveToPreviousLine, &moveKey<Move::PreviousLine, false>},
+        StandardKey{QKeySequence::MoveToNextLine, &moveKey<Move::NextLine, false>},
+        StandardKey{QKeySequence::MoveToPreviousPage, &moveKey<Move::PreviousPage, false>},
+        StandardKey{QKeySequence::MoveToNextPage, &moveKey<Move::NextPage, false>},
+        StandardKey{QKeySequence::MoveToStartOfLine, &moveKey<Move::StartOfLine, false>},
+        StandardKey{QKeySequence::MoveToEndOfLine, &moveKey<Move::EndOfLine, false>},
+        StandardKey{QKeySequence::MoveToStartOfDocument, &moveKey<Move::StartOfText, false>},
+        StandardKey{QKeySequence::MoveToEndOfDocument, &moveKey<Move::EndOfText, false>},
+        StandardKey{QKeySequence::SelectPreviousChar, &moveKey<Move::PreviousCharacter, true>},
+        StandardKey{QKeySequence::SelectNextChar, &moveKey<Move::NextCharacter, true>},
+        StandardKey{QKeySequence::SelectPreviousLine, &moveKey<Move::PreviousLine, true>},
+        StandardKey{QKeySequence::SelectNextLine, &moveKey<Move::NextLine, true>},
+        StandardKey{QKeySequence::SelectPreviousPage, &moveKey<Move::PreviousPage, true>},
+        StandardKey{QKeySequence::SelectNextPage, &moveKey<Move::NextPage, true>},
+        StandardKey{QKeySequence::SelectStartOfLine, &moveKey<Move::StartOfLine, true>},
+        StandardKey{QKeySequence::SelectEndOfLine, &moveKey<Move::EndOfLine, true>},
+        StandardKey{QKeySequence::SelectStartOfDocument, &moveKey<Move::StartOfText, true>},
+        StandardKey{QKeySequence::SelectEndOfDocument, &moveKey<Move::EndOfText, true>},
+    };
+    for (const StandardKey &standard : standardKeys) {
+        if (event.matches(standard.key))
+            return standard.action;
+    }
+    switch (event.key()) {
     case Qt::Key_Backspace:
+        return [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(false)); };
     case Qt::Key_Delete:
+        return [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(true)); };
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        return true;
+        return [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.replaceSelection(u"\r\n"_s)); };
     default:
-        return !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-            && isTyping(event->text());
+        if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) || !isTyping(event.text()))
+            return nullptr;
+        return [](TextBox &box, const QKeyEvent &typed) {
+            box.showChange(box.m_content.replaceSelection(typed.text(), EditableText::Step::Typing));
+        };
     }
 }
 
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
-    struct MoveKey
-    {
-        QKeySequence::StandardKey key;
-        Move move;
-        bool extend;
-    };
-    static constexpr std::array moveKeys{
-        MoveKey{QKeySequence::MoveToPreviousChar, Move::PreviousCharacter, false},
-        MoveKey{QKeySequence::MoveToNextChar, Move::NextCharacter, false},
-        MoveKey{QKeySequence::MoveToPreviousLine, Move::PreviousLine, false},
-        MoveKey{QKeySequence::MoveToNextLine, Move::NextLine, false},
-        MoveKey{QKeySequence::MoveToPreviousPage, Move::PreviousPage, false},
-        MoveKey{QKeySequence::MoveToNextPage, Move::NextPage, false},
-        MoveKey{QKeySequence::MoveToStartOfLine, Move::StartOfLine, false},
-        MoveKey{QKeySequence::MoveToEndOfLine, Move::EndOfLine, false},
-        MoveKey{QKeySequence::MoveToStartOfDocument, Move::StartOfText, false},
-        MoveKey{QKeySequence::MoveToEndOfDocument, Move::EndOfText, false},
-        MoveKey{QKeySequence::SelectPreviousChar, Move::PreviousCharacter, true},
-        MoveKey{QKeySequence::SelectNextChar, Move::NextCharacter, true},
-        MoveKey{QKeySequence::SelectPreviousLine, Move::PreviousLine, true},
-        MoveKey{QKeySequence::SelectNextLine, Move::NextLine, true},
-        MoveKey{QKeySequence::SelectPreviousPage, Move::PreviousPage, true},
-        MoveKey{QKeySequence::SelectNextPage, Move::NextPage, true},
-        MoveKey{QKeySequence::SelectStartOfLine, Move::StartOfLine, true},
-        MoveKey{QKeySequence::SelectEndOfLine, Move::EndOfLine, true},
-        MoveKey{QKeySequence::SelectStartOfDocument, Move::StartOfText, true},
-        MoveKey{QKeySequence::SelectEndOfDocument, Move::EndOfText, true},
-    };
-
-    if (event->matches(QKeySequence::SelectAll)) {
-        selectAll();
-    } else if (event->matches(QKeySequence::Copy)) {
-        copy();
-    } else if (event->matches(QKeySequence::Cut)) {
-        cut();
-    } else if (event->matches(QKeySequence::Paste)) {
-        paste();
-    } else if (event->matches(QKeySequence::Undo)) {
-        undo();
-    } else if (event->matches(QKeySequence::Redo)) {
-        redo();
-    } else if (const auto found = std::find_if(moveKeys.begin(), moveKeys.end(),
-                                               [event](const MoveKey &k) { return event->matches(k.key); });
-               found != moveKeys.end()) {
-        moveCursor(found->move, found->extend);
-    } else if (event->key() == Qt::Key_Backspace) {
-        removeAround(false);
-    } else if (event->key() == Qt::Key_Delete) {
-        removeAround(true);
-    } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        replaceSelection(u"\r\n"_s);
-    } else if (handlesKey(event)) {
-        replaceSelection(event->text(), Step::Typing);
-    } else {
-        QAbstractScrollArea::keyPressEvent(event);
+    if (const KeyAction action = keyAction(*event)) {
+        action(*this, *event);
+        event->accept();
         return;
     }
-    event->accept();
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TextBox::moveCursor(Move move, bool extendSelection)
+{
+    const int page = std::max(1, visibleRows() - 1);
+    // A page move takes the view along by the same number of lines.
+    if (move == Move::PreviousPage || move == Move::NextPage)
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + (move == Move::NextPage ? page : -page));
+    showChange(m_content.move(move, extendSelection, page));
 }
 
 void TextBox::mousePressEvent(QMouseEvent *event)
@@ -703,8 +428,7 @@ void TextBox::mousePressEvent(QMouseEvent *event)
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    m_drag = Drag::Characters;
-    placeCursor(positionAt(event->position().toPoint()), event->modifiers().testFlag(Qt::ShiftModifier));
+    showChange(m_content.press(positionAt(event->position().toPoint()), event->modifiers().testFlag(Qt::ShiftModifier)));
     event->accept();
 }
 
@@ -714,33 +438,17 @@ void TextBox::mouseDoubleClickEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseDoubleClickEvent(event);
         return;
     }
-    std::tie(m_wordStart, m_wordEnd) = wordAt(positionAt(event->position().toPoint()));
-    m_drag = Drag::Words;
-    m_anchor = m_wordStart;
-    placeCursor(m_wordEnd, true);
+    showChange(m_content.doubleClick(positionAt(event->position().toPoint())));
     event->accept();
 }
 
 void TextBox::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_drag == Drag::None || !(event->buttons() & Qt::LeftButton)) {
+    if (!m_content.dragging() || !(event->buttons() & Qt::LeftButton)) {
         QAbstractScrollArea::mouseMoveEvent(event);
         return;
     }
-    const qsizetype position = positionAt(event->position().toPoint());
-    if (m_drag == Drag::Characters) {
-        placeCursor(position, true);
-    } else {
-        // By words, never giving up the word first double-clicked.
-        const auto [first, last] = wordAt(position);
-        if (first < m_wordStart) {
-            m_anchor = m_wordEnd;
-            placeCursor(first, true);
-        } else {
-            m_anchor = m_wordStart;
-            placeCursor(std::max(last, m_wordEnd), true);
-        }
-    }
+    showChange(m_content.dragTo(positionAt(event->position().toPoint())));
     event->accept();
 }
 
@@ -750,7 +458,7 @@ void TextBox::mouseReleaseEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseReleaseEvent(event);
         return;
     }
-    m_drag = Drag::None;
+    m_content.release();
     event->accept();
 }
 
@@ -779,15 +487,15 @@ void TextBox::inputMethodEvent(QInputMethodEvent *event)
     const bool gettingInput = !commit.isEmpty() || event->replacementLength() > 0 || event->preeditString() != m_preedit;
     // Input, composed or committed, takes the place of the selection, and
     // the composition's commit joins that into one undo step.
-    if (gettingInput && selectionStart() != selectionEnd())
-        replaceSelection(QString(), Step::Typing);
+    if (gettingInput && m_content.hasSelection())
+        showChange(m_content.replaceSelection(QString(), EditableText::Step::Typing));
     if (!commit.isEmpty() || event->replacementLength() > 0) {
         // A replacement is around the caret, within the text the input
         // method was told of.
-        const auto [start, end] = surroundingRange();
-        const qsizetype from = std::clamp(m_cursor + event->replacementStart(), start, end);
+        const auto [start, end] = m_content.surroundingRange();
+        const qsizetype from = std::clamp(m_content.cursor() + event->replacementStart(), start, end);
         const qsizetype to = std::clamp(from + event->replacementLength(), from, end);
-        replaceRange(from, to, commit, Step::Typing);
+        showChange(m_content.replaceRange(from, to, commit, EditableText::Step::Typing));
     }
     m_preedit = event->preeditString();
     m_preeditCursor = m_preedit.size();
@@ -801,223 +509,17 @@ void TextBox::inputMethodEvent(QInputMethodEvent *event)
     event->accept();
 }
 
-void TextBox::moveCursor(Move move, bool extendSelection)
-{
-    const qsizetype line = m_lines.lineAt(m_cursor);
-    const auto toLine = [&](qsizetype target) {
-        if (m_goalColumn < 0)
-            m_goalColumn = column(m_cursor);
-        const qsizetype clamped = std::clamp<qsizetype>(target, 0, m_lines.lineCount() - 1);
-        return snapToCharacter(m_lines.positionNear(m_text, clamped, static_cast<double>(m_goalColumn)));
-    };
-    const bool collapse = !extendSelection && m_cursor != m_anchor;
-    qsizetype target = m_cursor;
-    switch (move) {
-    case Move::PreviousCharacter:
-        target = collapse ? selectionStart() : previousPosition(m_cursor);
-        break;
-    case Move::NextCharacter:
-        target = collapse ? selectionEnd() : nextPosition(m_cursor);
-        break;
-    case Move::PreviousLine:
-        target = line == 0 ? 0 : toLine(line - 1);
-        break;
-    case Move::NextLine:
-        target = line + 1 == m_lines.lineCount() ? m_text.size() : toLine(line + 1);
-        break;
-    case Move::PreviousPage:
-    case Move::NextPage: {
-        const int page = std::max(1, visibleRows() - 1);
-        const int step = move == Move::NextPage ? page : -page;
-        verticalScrollBar()->setValue(verticalScrollBar()->value() + step);
-        target = toLine(line + step);
-        break;
-    }
-    case Move::StartOfLine:
-        target = m_lines.lineStart(line);
-        break;
-    case Move::EndOfLine:
-        target = m_lines.lineEnd(m_text, line);
-        break;
-    case Move::StartOfText:
-        target = 0;
-        break;
-    case Move::EndOfText:
-        target = m_text.size();
-        break;
-    }
-    const bool vertical = move == Move::PreviousLine || move == Move::NextLine
-        || move == Move::PreviousPage || move == Move::NextPage;
-    const qsizetype goal = m_goalColumn;
-    placeCursor(target, extendSelection);
-    if (vertical)
-        m_goalColumn = goal;
-}
-
-void TextBox::placeCursor(qsizetype position, bool extendSelection)
-{
-    if (LineIndex::splitsBreak(m_text, position))
-        --position;
-    m_cursor = position;
-    if (!extendSelection)
-        m_anchor = position;
-    m_goalColumn = -1;
-    m_history.closeStep();
-    ensureCursorVisible();
-    viewport()->update();
-    updateMicroFocus();
-    if (QAccessible::isActive()) {
-        QAccessibleTextCursorEvent moved(this, static_cast<int>(std::min<qsizetype>(m_cursor, INT_MAX)));
-        QAccessible::updateAccessibility(&moved);
-    }
-}
-
-void TextBox::replaceSelection(const QString &replacement, Step step)
-{
-    replaceRange(selectionStart(), selectionEnd(), replacement, step);
-}
-
-void TextBox::replaceRange(qsizetype from, qsizetype to, const QString &replacement, Step step)
-{
-    if (from == to && replacement.isEmpty())
-        return;
-    EditHistory::Edit edit{.position = from,
-                           .removed = m_text.mid(from, to - from),
-                           .inserted = replacement,
-                           .cursorBefore = m_cursor,
-                           .anchorBefore = m_anchor};
-    change(from, to - from, replacement);
-    m_history.record(std::move(edit), step == Step::Typing);
-    m_cursor = m_anchor = afterBreak(from + replacement.size());
-    editDone();
-}
-
-void TextBox::removeSelection()
-{
-    if (selectionStart() != selectionEnd())
-        replaceSelection(QString());
-}
-
-void TextBox::removeAround(bool forward)
-{
-    if (m_cursor != m_anchor) {
-        removeSelection();
-        return;
-    }
-    const qsizetype other = forward ? nextPosition(m_cursor) : previousPosition(m_cursor);
-    replaceRange(std::min(m_cursor, other), std::max(m_cursor, other), QString(), Step::Other);
-}
-
-void TextBox::change(qsizetype from, qsizetype removed, const QString &inserted)
-{
-    m_text = m_text.replaced(from, removed, inserted);
-    m_lines.replace(m_text, from, removed, inserted.size());
-}
-
-qsizetype TextBox::afterBreak(qsizetype position) const
-{
-    // Removing what stood between a "\r" and a "\n" joins them into one
-    // break; the caret goes after it rather than into its middle.
-    return LineIndex::splitsBreak(m_text, position) ? position + 1 : position;
-}
-
-void TextBox::editDone()
-{
-    m_goalColumn = -1;
-    updateScrollBars();
-    ensureCursorVisible();
-    viewport()->update();
-    updateMicroFocus();
-}
-
-std::pair<qsizetype, qsizetype> TextBox::wordAt(qsizetype position) const
-{
-    const qsizetype line = m_lines.lineAt(position);
-    const qsizetype start = m_lines.lineStart(line);
-    const qsizetype end = m_lines.lineEnd(m_text, line);
-    // On a word's end (a click just after its last character) it is that word.
-    qsizetype inside = position;
-    if (inside == end || wordClassOf(m_text.at(inside)) == WordClass::Space)
-        --inside;
-    if (inside < start || wordClassOf(m_text.at(inside)) == WordClass::Space)
-        return {position, position};
-    const WordClass kind = wordClassOf(m_text.at(inside));
-    qsizetype first = inside;
-    while (first > start && wordClassOf(m_text.at(first - 1)) == kind)
-        --first;
-    qsizetype last = inside + 1;
-    while (last < end && wordClassOf(m_text.at(last)) == kind)
-        ++last;
-    return {first, last};
-}
-
-qsizetype TextBox::snapToCharacter(qsizetype position) const
-{
-    if (position > 0 && position < m_text.size() && m_text.at(position).isLowSurrogate()
-        && m_text.at(position - 1).isHighSurrogate())
-        return position - 1;
-    return position;
-}
-
-qsizetype TextBox::previousPosition(qsizetype position) const
-{
-    if (position <= 0)
-        return 0;
-    qsizetype previous = position - 1;
-    if (previous > 0
-        && ((m_text.at(previous) == u'\n' && m_text.at(previous - 1) == u'\r')
-            || (m_text.at(previous).isLowSurrogate() && m_text.at(previous - 1).isHighSurrogate())))
-        --previous;
-    return previous;
-}
-
-qsizetype TextBox::nextPosition(qsizetype position) const
-{
-    const qsizetype size = m_text.size();
-    if (position >= size)
-        return size;
-    qsizetype next = position + 1;
-    if (next < size
-        && ((m_text.at(position) == u'\r' && m_text.at(next) == u'\n')
-            || (m_text.at(position).isHighSurrogate() && m_text.at(next).isLowSurrogate())))
-        ++next;
-    return next;
-}
-
-qsizetype TextBox::column(qsizetype position) const
-{
-    return m_lines.columnOf(m_lines.lineAt(position), position);
-}
-
-qsizetype TextBox::lineAtCaret() const
-{
-    return m_lines.lineAt(m_cursor);
-}
-
-qsizetype TextBox::positionAt(QPoint point) const
-{
-    const qsizetype row = point.y() >= 0 ? point.y() / m_lineHeight : -1 - (-point.y() - 1) / m_lineHeight;
-    const qsizetype line = std::clamp<qsizetype>(verticalScrollBar()->value() + row, 0, m_lines.lineCount() - 1);
-    const qreal cells = (point.x() + horizontalScrollBar()->value()) / m_cellWidth;
-    return snapToCharacter(m_lines.positionNear(m_text, line, std::max(cells, 0.0)));
-}
-
-int TextBox::caretWidth() const
-{
-    return m_caretWidth;
-}
-
 QRect TextBox::cursorRect() const
 {
-    const qsizetype row = lineAtCaret() - verticalScrollBar()->value();
+    const qsizetype row = m_content.lineAtCaret() - verticalScrollBar()->value();
     // While composing, the caret is inside the composition.
-    const qsizetype caretColumn = column(m_cursor) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
-    const qreal x = static_cast<qreal>(caretColumn) * m_cellWidth - horizontalScrollBar()->value();
-    const int width = caretWidth();
+    const qsizetype caretColumn = m_content.column(m_content.cursor()) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
+    const qreal x = static_cast<qreal>(caretColumn) * m_painter.cellWidth() - horizontalScrollBar()->value();
     // Far out of view the caret still gets a rectangle, just off the edge.
-    const auto clampedX = static_cast<int>(std::clamp<qreal>(std::floor(x), -width - 1, viewport()->width() + 1));
-    const auto top = static_cast<int>(std::clamp<qsizetype>(row, -1, visibleRows() + 1)) * m_lineHeight;
-    return QRect(clampedX, top, width, m_lineHeight);
+    const auto clampedX =
+        static_cast<int>(std::clamp<qreal>(std::floor(x), -m_caretWidth - 1, viewport()->width() + 1));
+    const auto top = static_cast<int>(std::clamp<qsizetype>(row, -1, visibleRows() + 1)) * m_painter.lineHeight();
+    return QRect(clampedX, top, m_caretWidth, m_painter.lineHeight());
 }
 
 void TextBox::scrollContentsBy(int dx, int dy)
@@ -1039,16 +541,17 @@ void TextBox::repaintForAppend(qsizetype line, qsizetype column)
     }
     if (m_appendRepaint.isActive())
         return;
-    const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : kAppendRepaintMs;
-    if (since >= kAppendRepaintMs)
+    const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : AppendRepaintMs;
+    if (since >= AppendRepaintMs)
         showAppended();
     else
-        m_appendRepaint.start(static_cast<int>(kAppendRepaintMs - since));
+        m_appendRepaint.start(static_cast<int>(AppendRepaintMs - since));
 }
 
 void TextBox::showAppended()
 {
     const QRect view = viewport()->rect();
+    const int lineHeight = m_painter.lineHeight();
     const int top = verticalScrollBar()->value();
     const qsizetype shift = top - m_shownTop;
     const qsizetype line = std::exchange(m_changedLine, -1);
@@ -1060,7 +563,7 @@ void TextBox::showAppended()
         }
         // What is still in view moves with its lines instead of being drawn
         // again.
-        viewport()->scroll(0, static_cast<int>(-shift) * m_lineHeight);
+        viewport()->scroll(0, static_cast<int>(-shift) * lineHeight);
     }
     const qsizetype row = line - top;
     if (line < 0 || row > visibleRows())
@@ -1071,35 +574,30 @@ void TextBox::showAppended()
     }
     // The changed line from the first new character on (and the caret just
     // before it), and every line under it.
-    const int y = static_cast<int>(row) * m_lineHeight;
-    const qreal x = static_cast<qreal>(m_changedColumn) * m_cellWidth - horizontalScrollBar()->value();
-    const int left = static_cast<int>(std::clamp<qreal>(std::floor(x) - caretWidth(), 0, view.width()));
-    const int below = static_cast<int>(std::min<qsizetype>(m_lines.lineCount() - line - 1, visibleRows()));
-    QRegion changed(QRect(left, y, view.width() - left, m_lineHeight) & view);
-    changed += QRect(0, y + m_lineHeight, view.width(), below * m_lineHeight) & view;
+    const int y = static_cast<int>(row) * lineHeight;
+    const qreal x = static_cast<qreal>(m_changedColumn) * m_painter.cellWidth() - horizontalScrollBar()->value();
+    const int left = static_cast<int>(std::clamp<qreal>(std::floor(x) - m_caretWidth, 0, view.width()));
+    const int below = static_cast<int>(std::min<qsizetype>(lineCount() - line - 1, visibleRows()));
+    QRegion changed(QRect(left, y, view.width() - left, lineHeight) & view);
+    changed += QRect(0, y + lineHeight, view.width(), below * lineHeight) & view;
     if (!changed.isEmpty())
         viewport()->update(changed);
 }
 
 int TextBox::visibleRows() const
 {
-    return std::max(1, viewport()->height() / m_lineHeight);
+    return std::max(1, viewport()->height() / m_painter.lineHeight());
 }
 
 void TextBox::ensureCursorVisible()
 {
     // While composing, the caret is inside the composition.
-    ensureVisible(m_cursor, m_preedit.isEmpty() ? 0 : m_preeditCursor);
-}
-
-void TextBox::scrollToPosition(qsizetype position)
-{
-    ensureVisible(std::clamp<qsizetype>(position, 0, m_text.size()), 0);
+    ensureVisible(m_content.cursor(), m_preedit.isEmpty() ? 0 : m_preeditCursor);
 }
 
 void TextBox::ensureVisible(qsizetype position, qsizetype extraColumns)
 {
-    const qsizetype line = m_lines.lineAt(position);
+    const qsizetype line = m_content.lines().lineAt(position);
     QScrollBar *vertical = verticalScrollBar();
     const int rows = visibleRows();
     if (line < vertical->value())
@@ -1108,35 +606,17 @@ void TextBox::ensureVisible(qsizetype position, qsizetype extraColumns)
         vertical->setValue(clampToInt(line - rows + 1));
 
     QScrollBar *horizontal = horizontalScrollBar();
-    const qreal x = static_cast<qreal>(column(position) + extraColumns) * m_cellWidth;
-    const int width = caretWidth();
+    const qreal x = static_cast<qreal>(m_content.column(position) + extraColumns) * m_painter.cellWidth();
     if (x < horizontal->value())
         horizontal->setValue(static_cast<int>(std::floor(x)));
-    else if (x + width > horizontal->value() + viewport()->width())
-        horizontal->setValue(static_cast<int>(std::ceil(x + width)) - viewport()->width());
+    else if (x + m_caretWidth > horizontal->value() + viewport()->width())
+        horizontal->setValue(static_cast<int>(std::ceil(x + m_caretWidth)) - viewport()->width());
 }
 
 void TextBox::updateMetrics()
 {
-    const QFontMetricsF metrics(font());
-    m_cellWidth = std::max<qreal>(1.0, metrics.horizontalAdvance(QLatin1Char('0')));
-    const QFontMetrics whole(font());
-    m_lineHeight = std::max(1, whole.lineSpacing());
-    m_ascent = whole.ascent();
-    m_hasControlPictures = metrics.inFont(QChar(u'\u2400')) && metrics.inFont(QChar(u'\u2421'));
-    m_pictureFont = font();
-    m_pictureFont.setPixelSize(std::max(4, (m_lineHeight - 2) / 2));
+    m_painter.setFont(font());
     m_caretWidth = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
-    m_rawFont = QRawFont::fromFont(font());
-    m_uniform.reset();
-    for (char16_t u = 0x20; u < kUniformTableSize; ++u) {
-        const QChar c(u);
-        const QChar::Category category = c.category();
-        const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
-            || category == QChar::Mark_Enclosing;
-        m_uniform[u] = c.isPrint() && !mark && m_rawFont.supportsCharacter(c)
-            && qFuzzyCompare(metrics.horizontalAdvance(c), m_cellWidth);
-    }
 }
 
 void TextBox::updateScrollBars()
@@ -1146,17 +626,18 @@ void TextBox::updateScrollBars()
     // A view showing the end keeps showing it as lines arrive, and also when
     // the viewport shrinks (the horizontal bar appearing for a long line).
     const bool followEnd = vertical->value() == vertical->maximum();
-    m_verticalBar->setMaximumKeepingLayout(clampToInt(m_lines.lineCount() - rows));
+    m_verticalBar->setMaximumKeepingLayout(clampToInt(lineCount() - rows));
     if (followEnd)
         vertical->setValue(vertical->maximum());
     vertical->setPageStep(rows);
     vertical->setSingleStep(1);
 
-    const qreal contentWidth = static_cast<qreal>(m_lines.widestLineWidth()) * m_cellWidth + caretWidth();
+    const qreal cellWidth = m_painter.cellWidth();
+    const qreal contentWidth = static_cast<qreal>(m_content.lines().widestLineWidth()) * cellWidth + m_caretWidth;
     const qreal overflow = std::ceil(contentWidth) - viewport()->width();
     QScrollBar *horizontal = horizontalScrollBar();
     m_horizontalBar->setMaximumKeepingLayout(
         static_cast<int>(std::clamp<qreal>(overflow, 0, std::numeric_limits<int>::max())));
     horizontal->setPageStep(viewport()->width());
-    horizontal->setSingleStep(std::max(1, static_cast<int>(std::lround(m_cellWidth))));
+    horizontal->setSingleStep(std::max(1, static_cast<int>(std::lround(cellWidth))));
 }

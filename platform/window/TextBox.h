@@ -1,7 +1,7 @@
 #pragma once
 
-#include "EditHistory.h"
-#include "LineIndex.h"
+#include "EditableText.h"
+#include "TextPainter.h"
 #include "TextValue.h"
 
 #include <QtWidgets/QAbstractScrollArea>
@@ -9,12 +9,8 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QString>
 #include <QtCore/QTimer>
-#include <QtGui/QFont>
-#include <QtGui/QRawFont>
 
-#include <bitset>
 #include <memory>
-#include <utility>
 
 class QMenu;
 class ScrollBar;
@@ -27,23 +23,17 @@ class ScrollBar;
 // with a value that extends the current one (the read content plus input, the
 // way received data is added) costs the input's length, in time and in
 // indexing, however long the text. Any other set replaces everything, puts
-// the caret at the end and forgets the undo history.
-//
-// On screen "\r\n", a lone "\r" and a lone "\n" are each one line break; the
-// view paints only the visible columns of the visible lines, found through an
-// index of line starts and tabs, in a monospace font, with both scroll bars.
-// Every character (UTF-16 code unit) takes one cell, except a tab, which
-// reaches to the next multiple of eight columns while the content keeps the
-// raw tab. What else has no visible glyph of its own is shown by a symbol in
-// its cell: U+0000..U+001F as U+2400..U+241F, U+007F as U+2421, other
-// invisible characters (C1 controls, format characters) as U+FFFD. Where the
-// font has no control pictures (many monospace fonts lack them), the box
-// draws them itself: a framed cell with the character's code as two stacked
-// hex digits, the same for a raw control and for its picture character in the
-// content.
+// the caret at the end and forgets the undo history. What the content, the
+// caret and the selection do is EditableText's; how they look is
+// TextPainter's (one monospace cell a character, a tab to the next stop of
+// eight, symbols for what has no glyph). This class is the widget between
+// them: it turns keys, the mouse, the context menu and input methods into
+// editing operations, and shows what each one changed: repaint, scroll
+// bars, the caret, the input method and assistive technology.
 //
 // Appending keeps the caret, the selection and the scroll position, both
 // ways; only while the view shows the last line does it follow the new end.
+// Appends are shown together, at most every AppendRepaintMs.
 //
 // The user edits with the keyboard (typing, Enter inserts "\r\n", Backspace
 // and Delete take a "\r\n" as one unit, the standard movement, clipboard,
@@ -67,19 +57,19 @@ public:
     explicit TextBox(QWidget *parent = nullptr);
     ~TextBox() override;
 
-    TextValue Text() const;
+    TextValue Text() const { return m_content.text(); }
     void setText(const TextValue &text);
 
     // Lines as shown: one more than there are line breaks.
-    qsizetype lineCount() const;
+    qsizetype lineCount() const { return m_content.lines().lineCount(); }
 
     // Positions count characters from the start of the content, 0 to its
     // length. The caret never rests between the "\r" and "\n" of a break.
-    qsizetype cursorPosition() const;
+    qsizetype cursorPosition() const { return m_content.cursor(); }
     void setCursorPosition(qsizetype position); // clears the selection
-    qsizetype selectionStart() const;
-    qsizetype selectionEnd() const;
-    QString selectedText() const;
+    qsizetype selectionStart() const { return m_content.selectionStart(); }
+    qsizetype selectionEnd() const { return m_content.selectionEnd(); }
+    QString selectedText() const { return m_content.selectedText(); }
     void setSelection(qsizetype anchor, qsizetype cursor);
     void selectAll();
     void copy() const;
@@ -87,8 +77,8 @@ public:
     void paste();
     void undo();
     void redo();
-    bool isUndoAvailable() const;
-    bool isRedoAvailable() const;
+    bool isUndoAvailable() const { return m_content.canUndo(); }
+    bool isRedoAvailable() const { return m_content.canRedo(); }
 
     // Where a character is drawn and which position a point is nearest, in
     // the viewport's coordinates (for assistive technology); and a scroll
@@ -103,6 +93,10 @@ public:
     std::unique_ptr<QMenu> createContextMenu();
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+    // Appends repaint at most this often: a device trickling a few bytes at a
+    // time must not cost a full repaint per burst.
+    static constexpr int AppendRepaintMs = 25;
 
 protected:
     bool event(QEvent *event) override;
@@ -121,106 +115,44 @@ protected:
     void inputMethodEvent(QInputMethodEvent *event) override;
 
 private:
-    enum class Move {
-        PreviousCharacter,
-        NextCharacter,
-        PreviousLine,
-        NextLine,
-        PreviousPage,
-        NextPage,
-        StartOfLine,
-        EndOfLine,
-        StartOfText,
-        EndOfText,
-    };
-    enum class Drag { None, Characters, Words };
-    enum class Step { Typing, Other };
+    using Move = EditableText::Move;
+    // What a key the box takes does to it.
+    using KeyAction = void (*)(TextBox &box, const QKeyEvent &event);
 
-    bool handlesKey(const QKeyEvent *event) const;
+    // The one table of keys: null for a key the box leaves to others (the
+    // window's shortcuts, focus keys).
+    static KeyAction keyAction(const QKeyEvent &event);
+    template<Move move, bool extendSelection>
+    static void moveKey(TextBox &box, const QKeyEvent &event);
     void moveCursor(Move move, bool extendSelection);
-    void placeCursor(qsizetype position, bool extendSelection);
-    void replaceSelection(const QString &replacement, Step step = Step::Other);
-    void replaceRange(qsizetype from, qsizetype to, const QString &replacement, Step step);
-    void removeSelection();
-    void removeAround(bool forward);
-    // Puts `inserted` in place of [from, from + removed) and brings the index
-    // and the view up to date; the caller places the caret.
-    void change(qsizetype from, qsizetype removed, const QString &inserted);
-    // Moves a caret or anchor off the middle of a "\r\n" that a change made.
-    qsizetype afterBreak(qsizetype position) const;
-    void editDone();
-    // The word [first, last) around `position`: a run of letters, digits and
-    // underscores, or of other characters that are not space; empty on space.
-    std::pair<qsizetype, qsizetype> wordAt(qsizetype position) const;
-    // Moves a position off the second half of a surrogate pair.
-    qsizetype snapToCharacter(qsizetype position) const;
-    // The part of the caret's line an input method is told about: the line,
-    // up to a bound either side of the caret.
-    std::pair<qsizetype, qsizetype> surroundingRange() const;
-    qsizetype previousPosition(qsizetype position) const;
-    qsizetype nextPosition(qsizetype position) const;
-    qsizetype column(qsizetype position) const;
-    qsizetype lineAtCaret() const;
+
+    // Shows what an operation changed: scroll bars, repaint, the caret in
+    // view, the input method and assistive technology.
+    void showChange(const EditableText::Change &change);
+    void showAppend(const EditableText::Change &change);
+
     QRect cursorRect() const;
-    int caretWidth() const;
     int visibleRows() const;
     void ensureCursorVisible();
     void ensureVisible(qsizetype position, qsizetype extraColumns);
     void updateMetrics();
     void updateScrollBars();
-    // Appends are shown together, at most every kAppendRepaintMs: the lines
-    // still in view are moved by a scroll, and only what changed from the
-    // first new character on is drawn.
+    // Appends are shown together: the lines still in view are moved by a
+    // scroll, and only what changed from the first new character on is drawn.
     void repaintForAppend(qsizetype line, qsizetype column);
     void showAppended();
-    void paintLine(QPainter &painter, qsizetype line, int top, qsizetype fromColumn,
-                   qsizetype toColumn) const;
-    // Draws a run of characters that each take one cell, starting at the
-    // baseline point `origin`.
-    void drawRun(QPainter &painter, QPointF origin, QStringView run) const;
-    // Draws a character that cannot go into a run; true when it was the
-    // first half of a surrogate pair and drew `next` with it.
-    bool drawCharacter(QPainter &painter, QChar c, QChar next, QChar previous, qreal x,
-                       int baseline) const;
-    void drawPreedit(QPainter &painter, qreal x, int baseline) const;
-    void drawControlPicture(QPainter &painter, QChar picture, const QRectF &cell) const;
     void drawFocusFrame();
-
-    static constexpr char16_t kUniformTableSize = 0x0590;
 
     // The scroll area's own bars, which it owns.
     ScrollBar *m_verticalBar = nullptr;
     ScrollBar *m_horizontalBar = nullptr;
-    TextValue m_text;
-    LineIndex m_lines;
-    EditHistory m_history;
-    qsizetype m_cursor = 0;
-    qsizetype m_anchor = 0;
-    // The column Up and Down aim for, kept across lines too short to reach it.
-    qsizetype m_goalColumn = -1;
-    Drag m_drag = Drag::None;
-    // The word a double-click selected, which a drag after it keeps selected.
-    qsizetype m_wordStart = 0;
-    qsizetype m_wordEnd = 0;
+    EditableText m_content;
+    TextPainter m_painter;
     // An input method's composition in progress: shown at the caret, not
     // content.
     QString m_preedit;
     qsizetype m_preeditCursor = 0;
-    qreal m_cellWidth = 1.0;
-    int m_lineHeight = 1;
-    int m_ascent = 0;
     int m_caretWidth = 1;
-    bool m_hasControlPictures = false;
-    // The font's own glyphs, for runs: no fallback font is looked at.
-    QRawFont m_rawFont;
-    QFont m_pictureFont;
-    // Characters below U+0590 that the font itself draws in exactly one cell
-    // and so can go into a run drawn in one go; everything else is drawn
-    // alone, where a fallback font may supply it.
-    std::bitset<kUniformTableSize> m_uniform;
-    // Appends repaint at most this often: a device trickling a few bytes at a
-    // time must not cost a full repaint per burst.
-    static constexpr int kAppendRepaintMs = 25;
     QTimer m_appendRepaint;
     QElapsedTimer m_sincePaint;
     // The first line and column an append changed since the view last

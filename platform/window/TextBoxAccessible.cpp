@@ -30,6 +30,33 @@ QAccessibleInterface *TextBoxAccessible::create(const QString &className, QObjec
     return nullptr;
 }
 
+void TextBoxAccessible::announce(TextBox *textBox, const EditableText::Change &change)
+{
+    if (!QAccessible::isActive())
+        return;
+    const QString inserted = textBox->Text().mid(change.position, change.inserted);
+    const int position = toOffset(change.position);
+    if (change.removed > 0 && change.inserted > 0) {
+        QAccessibleTextUpdateEvent updated(textBox, position, change.removedText(), inserted);
+        QAccessible::updateAccessibility(&updated);
+    } else if (change.inserted > 0) {
+        QAccessibleTextInsertEvent insertion(textBox, position, inserted);
+        QAccessible::updateAccessibility(&insertion);
+    } else if (change.removed > 0) {
+        QAccessibleTextRemoveEvent removal(textBox, position, change.removedText());
+        QAccessible::updateAccessibility(&removal);
+    }
+    if (change.selectionChanged) {
+        QAccessibleTextSelectionEvent selected(textBox, toOffset(textBox->selectionStart()),
+                                               toOffset(textBox->selectionEnd()));
+        QAccessible::updateAccessibility(&selected);
+    }
+    if (change.caretMoved) {
+        QAccessibleTextCursorEvent moved(textBox, toOffset(textBox->cursorPosition()));
+        QAccessible::updateAccessibility(&moved);
+    }
+}
+
 TextBox *TextBoxAccessible::textBox() const
 {
     return static_cast<TextBox *>(widget());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EditableText.h"
+
 #include <QtGui/QAccessibleInterface>
 #include <QtWidgets/QAccessibleWidget>
 
@@ -16,6 +18,11 @@ public:
 
     // For QAccessible::installFactory: answers for TextBox widgets only.
     static QAccessibleInterface *create(const QString &className, QObject *object);
+
+    // Tells assistive technology, when any listens, what an operation on the
+    // box's content changed: the characters that went and came (a screen
+    // reader keeps its own copy of the text), the selection and the caret.
+    static void announce(TextBox *textBox, const EditableText::Change &change);
 
     // Both bases read text: the widget's by kind, the text interface's by range.
     using QAccessibleWidget::text;

@@ -1,6 +1,7 @@
 #include "LineIndex.h"
 #include "TextBox.h"
 #include "TextPrinters.h"
+#include "TextSamples.h"
 #include "Wait.h"
 
 #include <QtTest/QTest>
@@ -35,175 +36,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Text built mostly of line-break characters, so that "\r\n" pairs, lone
-// "\r" and "\n", and "\n\r" all turn up often, with U+0000 and tabs among
-// them.
-QString breakHeavyText(std::mt19937 &random, qsizetype length)
-{
-    static constexpr char16_t alphabet[] = {u'a', u'b', u'\r', u'\n', u'\r', u'\n', u'\0', u'\t'};
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(alphabet) - 1);
-    QString text;
-    for (qsizetype i = 0; i < length; ++i)
-        text.append(QChar(alphabet[pick(random)]));
-    return text;
-}
-
-LineIndex indexOf(const TextValue &text)
-{
-    LineIndex index;
-    index.rebuild(text);
-    return index;
-}
-
-void expectSameIndex(const LineIndex &incremental, const TextValue &text, int step)
-{
-    const LineIndex rebuilt = indexOf(text);
-    ASSERT_EQ(incremental.lineStarts(), rebuilt.lineStarts()) << "step " << step;
-    ASSERT_EQ(incremental.tabPositions(), rebuilt.tabPositions()) << "step " << step;
-    ASSERT_EQ(incremental.widestLineWidth(), rebuilt.widestLineWidth()) << "step " << step;
-}
-
-QString numberedLines(int count)
-{
-    QString text;
-    for (int i = 0; i < count; ++i)
-        text += u"line %1\r\n"_s.arg(i);
-    return text;
-}
-
-} // namespace
-
-// ---------------------------------------------------------------------------
-// The line index on its own
-
-TEST(LineIndexTest, FindsLinesForEveryKindOfBreak)
-{
-    const QString text = u"a\r\nb\rc\nd"_s;
-    const LineIndex index = indexOf(text);
-    EXPECT_EQ(index.lineStarts(), (std::vector<qsizetype>{0, 3, 5, 7}));
-    EXPECT_EQ(index.lineEnd(text, 0), 1);
-    EXPECT_EQ(index.lineEnd(text, 1), 4);
-    EXPECT_EQ(index.lineEnd(text, 3), 8);
-    // "\n\r" is two breaks, not a pair.
-    EXPECT_EQ(indexOf(u"\n\r"_s).lineCount(), 3);
-    EXPECT_EQ(indexOf(u""_s).lineCount(), 1);
-    EXPECT_EQ(indexOf(u"x\r\n"_s).lineCount(), 2);
-    EXPECT_EQ(indexOf(u"x\r\n"_s).lineEnd(u"x\r\n", 0), 1);
-    EXPECT_EQ(indexOf(u"\r\r\n\n"_s).lineCount(), 4);
-
-    // A position on a line's end, before its break, belongs to that line.
-    const QString lines = u"ab\r\ncd\ne"_s;
-    const LineIndex at = indexOf(lines);
-    EXPECT_EQ(at.lineAt(0), 0);
-    EXPECT_EQ(at.lineAt(2), 0);
-    EXPECT_EQ(at.lineAt(4), 1);
-    EXPECT_EQ(at.lineAt(6), 1);
-    EXPECT_EQ(at.lineAt(7), 2);
-    EXPECT_EQ(at.lineAt(8), 2);
-    EXPECT_TRUE(LineIndex::splitsBreak(lines, 3));
-    EXPECT_FALSE(LineIndex::splitsBreak(lines, 2));
-    EXPECT_FALSE(LineIndex::splitsBreak(lines, 7));
-
-    // A trailing "\r" joins a "\n" appended later; a second "\r" is a break.
-    TextValue joined = u"ab\r"_s;
-    LineIndex growing = indexOf(joined);
-    ASSERT_EQ(growing.lineCount(), 2);
-    joined = joined + u"\ncd"_s;
-    growing.append(joined, 3);
-    EXPECT_EQ(growing.lineStarts(), (std::vector<qsizetype>{0, 4}));
-    EXPECT_EQ(growing.lineEnd(joined, 0), 2);
-    joined = joined + u"\r"_s;
-    growing.append(joined, 6);
-    joined = joined + u"\r"_s;
-    growing.append(joined, 7);
-    EXPECT_EQ(growing.lineCount(), 4);
-}
-
-TEST(LineIndexTest, AppendsAndEditsGiveTheSameIndexAsARebuild)
-{
-    std::mt19937 random(20240611);
-    std::uniform_int_distribution<qsizetype> pieceLength(0, 12);
-    for (int round = 0; round < 50; ++round) {
-        const QString whole = breakHeavyText(random, 400);
-        TextValue text;
-        LineIndex incremental = indexOf(text);
-        while (text.size() < whole.size()) {
-            const qsizetype done = text.size();
-            text = text + QStringView(whole).sliced(done, std::min(whole.size() - done, pieceLength(random)));
-            incremental.append(text, done);
-            expectSameIndex(incremental, text, round);
-        }
-    }
-
-    QString edited = breakHeavyText(random, 300);
-    LineIndex incremental = indexOf(edited);
-    for (int edit = 0; edit < 2000; ++edit) {
-        const qsizetype from = std::uniform_int_distribution<qsizetype>(0, edited.size())(random);
-        const qsizetype removed =
-            std::uniform_int_distribution<qsizetype>(0, std::min<qsizetype>(4, edited.size() - from))(random);
-        // Keep the size roughly level so edits keep hitting every kind of join.
-        const QString inserted = breakHeavyText(random, edited.size() > 300 ? removed : removed + 2);
-        edited.replace(from, removed, inserted);
-        incremental.replace(edited, from, removed, inserted.size());
-        expectSameIndex(incremental, edited, edit);
-    }
-}
-
-TEST(LineIndexTest, WidestLineFollowsLinesThatGrowAndShrink)
-{
-    QString text = u"aaaaaa\nbb"_s;
-    LineIndex index = indexOf(text);
-    EXPECT_EQ(index.widestLineWidth(), 6);
-    const auto edit = [&](qsizetype from, qsizetype removed, const QString &inserted) {
-        text.replace(from, removed, inserted);
-        index.replace(text, from, removed, inserted.size());
-        return index.widestLineWidth();
-    };
-    EXPECT_EQ(edit(1, 4, QString()), 2);    // "aa\nbb"
-    EXPECT_EQ(edit(5, 0, u"bbbbb"_s), 7);   // "aa\nbbbbbbb"
-    EXPECT_EQ(edit(6, 0, u"\r"_s), 4);      // splits the long line: "aa\nbbb\rbbbb"
-    // Widths count columns: a tab reaches the next stop, a character before
-    // it only fills the tab, and taking the tab away narrows the line again.
-    EXPECT_EQ(edit(0, 0, u"\t"_s), 10);     // "\taa\n..."
-    EXPECT_EQ(edit(0, 0, u"x"_s), 10);      // "x\taa\n..."
-    EXPECT_EQ(edit(1, 1, QString()), 4);    // "xaa\n..."
-}
-
-TEST(LineIndexTest, TabsReachTheNextStopOfEightColumns)
-{
-    // Columns of line 0: a 0, b 1, tab 2..8, c 8, tabs 9..16 and 16..24,
-    // d 24 .. j 30, end 31.
-    const QString text = u"ab\tc\t\tdefghij\r\n0123456789"_s;
-    const LineIndex index = indexOf(text);
-    EXPECT_EQ(index.tabPositions(), (std::vector<qsizetype>{2, 4, 5}));
-    EXPECT_EQ(index.columnOf(0, 2), 2);
-    EXPECT_EQ(index.columnOf(0, 3), 8);
-    EXPECT_EQ(index.columnOf(0, 6), 24);
-    EXPECT_EQ(index.lineWidth(text, 0), 31);
-    EXPECT_EQ(index.widestLineWidth(), 31);
-
-    // The caret goes to the nearer edge of a cell, a tab's cell too.
-    EXPECT_EQ(index.positionNear(text, 0, 4.9), 2);
-    EXPECT_EQ(index.positionNear(text, 0, 5.1), 3);
-    EXPECT_EQ(index.positionNear(text, 0, 8.4), 3);
-    EXPECT_EQ(index.positionNear(text, 0, 8.6), 4);
-    EXPECT_EQ(index.positionNear(text, 0, 100.0), 13);
-    // Painting starts at the character whose cell holds the first column.
-    EXPECT_EQ(index.positionCovering(text, 0, 7), 2);
-    EXPECT_EQ(index.positionCovering(text, 0, 8), 3);
-    EXPECT_EQ(index.positionCovering(text, 0, 20), 5);
-    EXPECT_EQ(index.positionCovering(text, 0, 25), 7);
-    EXPECT_EQ(index.positionCovering(text, 0, 99), 13);
-
-    // On a line without tabs a column is an offset.
-    EXPECT_EQ(index.columnOf(1, 20), 5);
-    EXPECT_EQ(index.positionNear(text, 1, 5.0), 20);
-    EXPECT_EQ(index.positionCovering(text, 1, 5), 20);
-}
-
-// ---------------------------------------------------------------------------
-// The widget
 
 class TextBoxTest : public ::testing::Test
 {
@@ -978,3 +810,5 @@ TEST_F(TextBoxTest, FrameShowsWhetherTheBoxHasTheFocus)
     QApplication::processEvents();
     EXPECT_NE(frame(), focused);
 }
+
+} // namespace
