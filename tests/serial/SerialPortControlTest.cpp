@@ -663,16 +663,6 @@ TEST(SystemErrorTest, EachErrnoIsReportedUnderItsNumberWithTheSystemsReason)
     EXPECT_EQ(detailed.Description(), device + u": "_s + reason(EBUSY) + u" (locked by process 1234)"_s);
 }
 
-// The lock file is not the device: its being missing, busy or on a
-// read-only file system must not read as the device's absence or use.
-TEST(SystemErrorTest, ALockFileFailureIsARefusalOrAnOpenFailure)
-{
-    for (const int error : {EACCES, EPERM})
-        EXPECT_EQ(SystemError::lockFileErrorNumber(error), ErrorNumber::PermissionDenied) << std::strerror(error);
-    for (const int error : {ENOENT, ENOTDIR, EBUSY, EROFS, EIO})
-        EXPECT_EQ(SystemError::lockFileErrorNumber(error), ErrorNumber::OpenFailed) << std::strerror(error);
-}
-
 TEST(RequiredMethodTest, AMethodTheTypeDoesNotHaveIsALogicErrorNamingIt)
 {
     try {
