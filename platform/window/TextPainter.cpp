@@ -67,13 +67,13 @@ void TextPainter::paintLine(QPainter &painter, const EditableText &text, const V
 {
     const LineIndex &lines = text.lines();
     const qsizetype cursor = text.cursor();
-    const qsizetype end = lines.lineEnd(text.text(), line);
+    const qsizetype end = lines.lineEnd(line);
     const bool composing = !view.preedit.isEmpty() && text.lineAtCaret() == line;
     const qsizetype composed = composing ? view.preedit.size() : 0;
     // A composition pushes what follows the caret right, so what is in view
     // may start up to its length further left.
-    const qsizetype from = lines.positionCovering(text.text(), line, fromColumn - composed);
-    const qsizetype to = std::min(lines.positionCovering(text.text(), line, toColumn) + 1, end);
+    const qsizetype from = lines.positionCovering(line, fromColumn - composed);
+    const qsizetype to = std::min(lines.positionCovering(line, toColumn) + 1, end);
     // Only the slice in view is read, with a character either side for a
     // surrogate pair that an edge cuts.
     const qsizetype sliceFrom = std::max(from - 1, lines.lineStart(line));

@@ -32,10 +32,8 @@ inline QString numberedLines(int count)
     return text;
 }
 
-// The index of a whole text, built from scratch.
+// The index of a whole text, from storage built afresh from its characters.
 inline LineIndex indexOf(const TextValue &text)
 {
-    LineIndex index;
-    index.rebuild(text);
-    return index;
+    return LineIndex(TextValue(text.toString()));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 using namespace Qt::StringLiterals;
@@ -92,6 +93,102 @@ TEST(TextValueTest, EmptyValuesJoinAndCompare)
     EXPECT_EQ((empty + u"a"_s).toString(), u"a"_s);
     EXPECT_TRUE((empty + u"a"_s).extends(empty));
     EXPECT_EQ(empty.mid(0, 5), QString());
+}
+
+// Characters of every kind: mostly bytes, some of them line breaks, now and
+// then a character above U+00FF or a surrogate pair.
+QString mixedText(std::mt19937 &random, qsizetype length)
+{
+    std::uniform_int_distribution<int> kind(0, 99);
+    std::uniform_int_distribution<int> byte(0, 0xFF);
+    std::uniform_int_distribution<int> wide(0x100, 0xD7FF);
+    QString text;
+    text.reserve(length + 1);
+    while (text.size() < length) {
+        const int k = kind(random);
+        if (k < 2)
+            text += u"\U0001F600"_s;
+        else if (k < 5)
+            text += QChar(static_cast<char16_t>(wide(random)));
+        else if (k < 15)
+            text += k % 2 == 0 ? u"\r\n"_s : u"\r"_s;
+        else
+            text += QChar(static_cast<char16_t>(byte(random)));
+    }
+    return text;
+}
+
+// Joins, branches, edits and slices at random against a QString doing the
+// same: chunks of one byte and of two a character, their edges, and the
+// tree's joins and splits all get their turn.
+TEST(TextValueTest, EveryOperationReadsBackExactlyWhateverTheChunksHold)
+{
+    std::mt19937 random(1011);
+    const auto upTo = [&random](qsizetype most) { return std::uniform_int_distribution<qsizetype>(0, most)(random); };
+    QString expected;
+    TextValue text;
+    for (int step = 0; step < 400; ++step) {
+        switch (step % 5) {
+        case 0:
+        case 1: {
+            const QString tail = step % 7 == 0 ? mixedText(random, upTo(30)) : QString(upTo(12000), u'x');
+            text = text + tail;
+            expected += tail;
+            break;
+        }
+        case 2: {
+            // A join to a value that is no longer the newest starts a branch;
+            // the newest must not see it.
+            const TextValue older = text;
+            const QString oldExpected = expected;
+            text = text + u"new"_s;
+            const TextValue branch = older + u"branch"_s;
+            ASSERT_EQ(branch, oldExpected + u"branch"_s) << "step " << step;
+            expected += u"new"_s;
+            break;
+        }
+        case 3: {
+            const qsizetype from = upTo(expected.size());
+            const qsizetype removed = upTo(std::min<qsizetype>(step % 4 == 0 ? 20000 : 10, expected.size() - from));
+            const QString inserted = mixedText(random, upTo(step % 6 == 0 ? 9000 : 5));
+            const TextValue before = text;
+            const QString beforeExpected = expected;
+            text = text.replaced(from, removed, inserted);
+            expected.replace(from, removed, inserted);
+            ASSERT_EQ(before, beforeExpected) << "an edit changed the value it came from, step " << step;
+            break;
+        }
+        case 4: {
+            const qsizetype from = upTo(expected.size());
+            const qsizetype length = upTo(expected.size() - from);
+            ASSERT_EQ(text.slice(from, length), expected.mid(from, length)) << "step " << step;
+            break;
+        }
+        }
+        ASSERT_EQ(text.size(), expected.size()) << "step " << step;
+        ASSERT_EQ(text, expected) << "step " << step;
+        for (int probe = 0; probe < 5 && !expected.isEmpty(); ++probe) {
+            const qsizetype at = upTo(expected.size() - 1);
+            ASSERT_EQ(text.at(at), expected.at(at)) << "step " << step << " at " << at;
+        }
+    }
+}
+
+// Edits in one place and all over a long text keep the tree as shallow as
+// a balanced one: a lookup stays a short descent.
+TEST(TextValueTest, EditsKeepTheTreeBalanced)
+{
+    std::mt19937 random(2024);
+    TextValue text = QString(4'000'000, u'a');
+    const TextValue original = text;
+    for (int edit = 0; edit < 3000; ++edit) {
+        const qsizetype from = edit % 2 == 0 ? text.size() / 2 : std::uniform_int_distribution<qsizetype>(0, text.size())(random);
+        text = text.replaced(from, edit % 3, u"b\r\n"_s);
+    }
+    // An AVL tree of n leaves is at most 1.44 log2(n) + 2 high.
+    const double leaves = static_cast<double>(text.size()) / 4096;
+    EXPECT_LE(text.depth(), static_cast<int>(1.44 * std::log2(leaves) + 3)) << "over " << leaves << " leaves at most";
+    EXPECT_EQ(original, QString(4'000'000, u'a'));
 }
 
 } // namespace

@@ -8,11 +8,13 @@ void EditHistory::record(Edit edit, bool typing)
     if (typing && m_typingOpen && edit.removed.isEmpty()) {
         Edit &last = m_done.back();
         if (edit.position == last.position + last.inserted.size()) {
-            last.inserted += edit.inserted;
+            last.inserted = last.inserted + edit.inserted.toString();
             return;
         }
     }
     m_done.push_back(std::move(edit));
+    if (m_done.size() > MaxSteps)
+        m_done.pop_front();
     m_typingOpen = typing;
 }
 

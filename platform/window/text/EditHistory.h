@@ -1,13 +1,16 @@
 #pragma once
 
-#include <QtCore/QString>
+#include "TextValue.h"
 
-#include <vector>
+#include <deque>
 
 // The user's own edits of a text box, for undo and redo.
 //
 // An edit is kept as what it removed and inserted at a position, never as a
-// copy of the whole text, so the history costs what the user changed. Undoing
+// copy of the whole text: values that share their storage with the text they
+// came from, so even removing everything costs the history next to nothing
+// while the text holds the same characters. At most MaxSteps edits are kept;
+// the oldest go first. Undoing
 // the newest edit, then the one before, and so on, always finds its
 // characters where they were: the only other changes a text box gets while
 // keeping its history are appends at the end, which move nothing. The owner
@@ -22,8 +25,8 @@ public:
     struct Edit
     {
         qsizetype position = 0;
-        QString removed;
-        QString inserted;
+        TextValue removed;
+        TextValue inserted;
         // Where the caret and the selection's anchor were before the edit,
         // for its undo to put them back.
         qsizetype cursorBefore = 0;
@@ -45,8 +48,10 @@ public:
     // Only when canRedo().
     const Edit &redo();
 
+    static constexpr std::size_t MaxSteps = 1000;
+
 private:
-    std::vector<Edit> m_done;
-    std::vector<Edit> m_undone;
+    std::deque<Edit> m_done;
+    std::deque<Edit> m_undone;
     bool m_typingOpen = false;
 };

@@ -44,7 +44,7 @@ EditableText::Change EditableText::setText(const TextValue &text)
             return change;
         change.appended = true;
         m_text = text;
-        m_lines.append(m_text, oldSize);
+        m_lines = LineIndex(m_text);
         // A trailing "\r" that the append turned into a "\r\n": a caret after
         // it goes after the whole break, on the line it was on.
         m_cursor = afterBreak(m_cursor);
@@ -57,7 +57,7 @@ EditableText::Change EditableText::setText(const TextValue &text)
         change.replaced = true;
         change.caretPlaced = true;
         m_text = text;
-        m_lines.rebuild(m_text);
+        m_lines = LineIndex(m_text);
         m_cursor = m_anchor = m_text.size();
         m_goalColumn = -1;
         // Positions recorded in another text mean nothing in this one.
@@ -115,7 +115,7 @@ qsizetype EditableText::onLine(qsizetype line)
 qsizetype EditableText::positionNear(qsizetype line, double column) const
 {
     const qsizetype target = std::clamp<qsizetype>(line, 0, m_lines.lineCount() - 1);
-    return snapToCharacter(m_lines.positionNear(m_text, target, std::max(column, 0.0)));
+    return snapToCharacter(m_lines.positionNear(target, std::max(column, 0.0)));
 }
 
 EditableText::Change EditableText::move(Move move, bool extendSelection, qsizetype pageLines)
@@ -153,7 +153,7 @@ EditableText::Change EditableText::move(Move move, bool extendSelection, qsizety
         target = m_lines.lineStart(line);
         break;
     case Move::EndOfLine:
-        target = m_lines.lineEnd(m_text, line);
+        target = m_lines.lineEnd(line);
         break;
     case Move::StartOfText:
         target = 0;
@@ -183,11 +183,11 @@ EditableText::Change EditableText::replaceRange(qsizetype from, qsizetype to, co
         return {};
     const Caret before = caret();
     EditHistory::Edit edit{.position = from,
-                           .removed = m_text.mid(from, to - from),
-                           .inserted = replacement,
+                           .removed = m_text.slice(from, to - from),
+                           .inserted = TextValue(replacement),
                            .cursorBefore = m_cursor,
                            .anchorBefore = m_anchor};
-    Change done = change(from, to - from, replacement);
+    Change done = change(from, to - from, edit.inserted);
     m_history.record(std::move(edit), step == Step::Typing);
     m_cursor = m_anchor = afterBreak(from + replacement.size());
     return noted(std::move(done), before);
@@ -214,7 +214,7 @@ EditableText::Change EditableText::undo()
         return {};
     const Caret before = caret();
     const EditHistory::Edit &edit = m_history.undo();
-    Q_ASSERT(m_text.mid(edit.position, edit.inserted.size()) == edit.inserted);
+    Q_ASSERT(m_text.slice(edit.position, edit.inserted.size()) == edit.inserted);
     Change done = change(edit.position, edit.inserted.size(), edit.removed);
     m_cursor = afterBreak(std::min(edit.cursorBefore, size()));
     m_anchor = afterBreak(std::min(edit.anchorBefore, size()));
@@ -263,7 +263,7 @@ std::pair<qsizetype, qsizetype> EditableText::wordAt(qsizetype position) const
     position = clamped(position);
     const qsizetype line = m_lines.lineAt(position);
     const qsizetype start = m_lines.lineStart(line);
-    const qsizetype end = m_lines.lineEnd(m_text, line);
+    const qsizetype end = m_lines.lineEnd(line);
     qsizetype inside = position;
     if (inside == end || wordClassOf(m_text.at(inside)) == WordClass::Space)
         --inside;
@@ -283,16 +283,16 @@ std::pair<qsizetype, qsizetype> EditableText::surroundingRange() const
 {
     const qsizetype line = lineAtCaret();
     return {std::max(m_lines.lineStart(line), m_cursor - SurroundingReach),
-            std::min(m_lines.lineEnd(m_text, line), m_cursor + SurroundingReach)};
+            std::min(m_lines.lineEnd(line), m_cursor + SurroundingReach)};
 }
 
-EditableText::Change EditableText::change(qsizetype from, qsizetype removed, const QString &inserted)
+EditableText::Change EditableText::change(qsizetype from, qsizetype removed, const TextValue &inserted)
 {
     const qsizetype oldLineCount = m_lines.lineCount();
     Change done{.position = from, .removed = removed, .inserted = inserted.size(), .before = m_text,
                 .caretPlaced = true};
     m_text = m_text.replaced(from, removed, inserted);
-    m_lines.replace(m_text, from, removed, inserted.size());
+    m_lines = LineIndex(m_text);
     m_goalColumn = -1;
     done.line = m_lines.lineAt(from);
     done.column = column(from);

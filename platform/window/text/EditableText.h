@@ -146,7 +146,7 @@ private:
 
     // Puts `inserted` in place of [from, from + removed) of the content and
     // brings the index up to date; the caller places the caret.
-    Change change(qsizetype from, qsizetype removed, const QString &inserted);
+    Change change(qsizetype from, qsizetype removed, const TextValue &inserted);
     struct Caret
     {
         qsizetype cursor = 0;

@@ -1,104 +1,140 @@
 #include "TextValue.h"
 
-#include <algorithm>
-#include <cstring>
+#include "TextTree.h"
 
-void TextValue::Buffer::append(QStringView text)
-{
-    const char16_t *source = text.utf16();
-    qsizetype left = text.size();
-    while (left > 0) {
-        const qsizetype offset = size & ChunkMask;
-        if (offset == 0 && size >> ChunkBits == static_cast<qsizetype>(chunks.size()))
-            chunks.push_back(std::make_unique_for_overwrite<char16_t[]>(ChunkSize));
-        const qsizetype count = std::min(left, ChunkSize - offset);
-        std::memcpy(chunks[static_cast<size_t>(size >> ChunkBits)].get() + offset, source,
-                    static_cast<size_t>(count) * sizeof(char16_t));
-        source += count;
-        left -= count;
-        size += count;
-    }
-}
+#include <algorithm>
+#include <utility>
+
+using TextTree::LeafSize;
 
 TextValue::TextValue(QStringView text)
 {
-    if (text.isEmpty())
-        return;
-    m_buffer = std::make_shared<Buffer>();
-    m_buffer->append(text);
-    m_size = text.size();
+    *this = fromTree(TextTree::build(text));
 }
 
-QStringView TextValue::piece(qsizetype from, qsizetype to) const
+TextValue TextValue::fromTree(NodePtr tree)
 {
-    const qsizetype offset = from & ChunkMask;
-    const qsizetype length = std::min(to - from, ChunkSize - offset);
-    return QStringView(m_buffer->chunks[static_cast<size_t>(from >> ChunkBits)].get() + offset, length);
+    TextValue value;
+    value.m_sealed = std::move(tree);
+    value.m_root = value.m_sealed;
+    if (value.m_root)
+        value.m_lineage = std::make_shared<Lineage>(Lineage{value.size()});
+    return value;
+}
+
+qsizetype TextValue::size() const noexcept
+{
+    return TextTree::sizeOf(m_root);
 }
 
 QChar TextValue::at(qsizetype position) const
 {
-    Q_ASSERT(position >= 0 && position < m_size);
-    return QChar(m_buffer->chunks[static_cast<size_t>(position >> ChunkBits)][position & ChunkMask]);
+    Q_ASSERT(position >= 0 && position < size());
+    return QChar(TextTree::at(*m_root, position));
 }
 
 QString TextValue::mid(qsizetype position, qsizetype length) const
 {
-    position = std::clamp<qsizetype>(position, 0, m_size);
-    length = std::clamp<qsizetype>(length, 0, m_size - position);
+    position = std::clamp<qsizetype>(position, 0, size());
+    length = std::clamp<qsizetype>(length, 0, size() - position);
     QString text;
+    if (length == 0)
+        return text;
     text.reserve(length);
-    forEachPiece(position, position + length, [&text](QStringView part) { text.append(part); });
+    TextTree::visit(*m_root, position, position + length, [&text](auto piece) { text.append(piece); });
     return text;
+}
+
+TextValue TextValue::slice(qsizetype position, qsizetype length) const
+{
+    position = std::clamp<qsizetype>(position, 0, size());
+    length = std::clamp<qsizetype>(length, 0, size() - position);
+    const NodePtr rest = TextTree::split(m_root, position).second;
+    return fromTree(TextTree::split(rest, length).first);
+}
+
+TextValue::NodePtr TextValue::balancedTree() const
+{
+    return TextTree::join(m_sealed, m_openLeaf);
+}
+
+void TextValue::sealOpen()
+{
+    m_sealed = TextTree::join(m_sealed, m_openLeaf);
+    m_openLeaf.reset();
+    m_open.reset();
 }
 
 TextValue TextValue::appended(QStringView tail) const
 {
     if (tail.isEmpty())
         return *this;
-    TextValue joined;
-    if (m_buffer && m_buffer->size == m_size) {
-        // The newest value of its buffer: the tail goes at its end, and every
-        // older value still ends where it did.
-        joined.m_buffer = m_buffer;
-    } else {
-        joined.m_buffer = std::make_shared<Buffer>();
-        forEachPiece(0, m_size, [&joined](QStringView part) { joined.m_buffer->append(part); });
+    TextValue joined = *this;
+    if (!m_lineage || m_lineage->newest != size()) {
+        // Another value was joined to this one already and writes on in the
+        // open chunk: this join starts a lineage of its own, sharing the
+        // characters as they are.
+        joined.sealOpen();
+        joined.m_lineage = std::make_shared<Lineage>();
     }
-    joined.m_buffer->append(tail);
-    joined.m_size = m_size + tail.size();
+    joined.appendInPlace(tail);
     return joined;
 }
 
-TextValue TextValue::replaced(qsizetype from, qsizetype removed, QStringView inserted) const
+void TextValue::appendInPlace(QStringView tail)
 {
-    from = std::clamp<qsizetype>(from, 0, m_size);
-    removed = std::clamp<qsizetype>(removed, 0, m_size - from);
-    TextValue result;
-    result.m_buffer = std::make_shared<Buffer>();
-    Buffer &buffer = *result.m_buffer;
-    forEachPiece(0, from, [&buffer](QStringView part) { buffer.append(part); });
-    buffer.append(inserted);
-    forEachPiece(from + removed, m_size, [&buffer](QStringView part) { buffer.append(part); });
-    result.m_size = buffer.size;
-    return result;
+    TextTree::Summary summary = m_openLeaf ? m_openLeaf->summary : TextTree::Summary();
+    while (!tail.isEmpty()) {
+        if (m_open && m_open->room() > 0) {
+            const QStringView piece = tail.first(std::min(tail.size(), m_open->room()));
+            if (m_open->fits(piece)) {
+                m_open->append(piece);
+                summary = TextTree::Summary::join(summary, TextTree::summarize(piece));
+                m_openLeaf = TextTree::leaf(m_open, summary.size, summary);
+                tail = tail.sliced(piece.size());
+                continue;
+            }
+        }
+        // Full, or characters it cannot hold: what is open goes into the
+        // tree and a new chunk opens, one byte a character where the input
+        // allows.
+        sealOpen();
+        summary = TextTree::Summary();
+        const QStringView next = tail.first(std::min(tail.size(), LeafSize));
+        m_open = std::make_shared<TextTree::Chunk>(!TextTree::Chunk::isLatin1(next), LeafSize);
+    }
+    m_root = TextTree::pair(m_sealed, m_openLeaf);
+    m_lineage->newest = size();
+}
+
+TextValue TextValue::replaced(qsizetype from, qsizetype removed, const TextValue &inserted) const
+{
+    from = std::clamp<qsizetype>(from, 0, size());
+    removed = std::clamp<qsizetype>(removed, 0, size() - from);
+    return fromTree(TextTree::replace(balancedTree(), from, removed, inserted.m_root));
 }
 
 bool TextValue::extends(const TextValue &earlier) const
 {
-    if (earlier.m_size > m_size)
+    if (earlier.size() > size())
         return false;
-    if (earlier.m_size == 0 || earlier.m_buffer == m_buffer)
+    if (earlier.isEmpty() || earlier.m_root == m_root || (m_lineage && earlier.m_lineage == m_lineage))
         return true;
-    // Every buffer is chunked from its start alike, so the pieces of the two
-    // values line up and compare one against one.
-    for (qsizetype position = 0; position < earlier.m_size;) {
-        const QStringView part = earlier.piece(position, earlier.m_size);
-        if (part != piece(position, position + part.size()))
-            return false;
-        position += part.size();
-    }
-    return true;
+    // Compared a piece of the earlier value at a time, against the same
+    // stretch of this one.
+    bool same = true;
+    qsizetype position = 0;
+    TextTree::visit(*earlier.m_root, 0, earlier.size(), [&](auto piece) {
+        if (same)
+            same = piece == QStringView(mid(position, piece.size()));
+        position += piece.size();
+    });
+    return same;
+}
+
+int TextValue::depth() const
+{
+    return TextTree::heightOf(m_root);
 }
 
 bool operator==(const TextValue &a, const TextValue &b)
@@ -110,13 +146,14 @@ bool operator==(const TextValue &a, QStringView b)
 {
     if (a.size() != b.size())
         return false;
-    qsizetype position = 0;
+    if (b.isEmpty())
+        return true;
     bool same = true;
-    a.forEachPiece(0, a.size(), [&](QStringView part) {
-        if (same) {
-            same = part == b.sliced(position, part.size());
-            position += part.size();
-        }
+    qsizetype position = 0;
+    TextTree::visit(*a.m_root, 0, a.size(), [&](auto piece) {
+        if (same)
+            same = piece == b.sliced(position, piece.size());
+        position += piece.size();
     });
     return same;
 }

@@ -4,21 +4,31 @@
 #include <QtCore/QStringView>
 
 #include <memory>
-#include <vector>
+
+namespace TextTree {
+class Chunk;
+struct Node;
+} // namespace TextTree
 
 // An immutable string of 16-bit characters, the value of a text box.
 //
-// Values share an append-only buffer and each sees only its own length of it,
-// so joining input to the newest value of a buffer writes the input at the
-// end of the buffer and costs the input's length, not the text's: a serial
-// log that is read, joined and written back on every burst never copies what
-// came before. Joining to a value that is no longer the newest (something
-// else was joined to it already) copies it into a buffer of its own first.
-// Either way no holder of an older value ever sees it change.
+// The characters are kept in a persistent, balanced tree of chunks of a few
+// thousand characters (TextTree). A chunk whose characters are all
+// U+0000..U+00FF (everything a serial line brings) stores one byte a
+// character; any other chunk stores UTF-16. Values share chunks and nodes;
+// no holder of a value ever sees it change.
 //
-// The buffer is kept in fixed-size chunks, so growing it never moves what is
-// already stored (no reallocation pause, no second copy in memory): about two
-// bytes per character.
+// - Joining input to the newest value of a text (the value that was read,
+//   followed by more) writes the input at the end of the text's open chunk:
+//   it costs the input's length, not the text's. A serial log that is read,
+//   joined and written back on every burst never copies what came before.
+//   Joining to an older value starts a branch of its own, sharing the rest.
+// - An insert, removal or replacement anywhere costs about log(length) plus a
+//   chunk or two, and shares everything else with the value it came from; so
+//   does a slice.
+// - Whether one value extends another is told in constant time when the one
+//   was joined to from the other (however many joins between), and by
+//   comparing characters otherwise.
 //
 // Values are not shared across threads.
 class TextValue
@@ -35,64 +45,57 @@ public:
     {
     }
 
-    qsizetype size() const noexcept { return m_size; }
-    bool isEmpty() const noexcept { return m_size == 0; }
+    qsizetype size() const noexcept;
+    bool isEmpty() const noexcept { return size() == 0; }
 
     QChar at(qsizetype position) const;
     QString mid(qsizetype position, qsizetype length) const;
-    QString toString() const { return mid(0, m_size); }
-
-    // Calls visit(QStringView) for the characters [from, to) in order, in as
-    // few contiguous pieces as the storage allows.
-    template<typename Visit>
-    void forEachPiece(qsizetype from, qsizetype to, Visit &&visit) const;
+    QString toString() const { return mid(0, size()); }
+    // The characters [position, position + length), sharing their storage.
+    TextValue slice(qsizetype position, qsizetype length) const;
 
     // The value followed by `tail`.
     TextValue appended(QStringView tail) const;
     friend TextValue operator+(const TextValue &text, QStringView tail) { return text.appended(tail); }
     friend TextValue operator+(const TextValue &text, const QString &tail) { return text.appended(tail); }
 
-    // The value with [from, from + removed) replaced by `inserted`: a new
-    // buffer, so this costs the whole length.
-    TextValue replaced(qsizetype from, qsizetype removed, QStringView inserted) const;
+    // The value with [from, from + removed) replaced by `inserted`.
+    TextValue replaced(qsizetype from, qsizetype removed, const TextValue &inserted) const;
 
     // Whether this value is `earlier` followed by more characters (or the
-    // same), told in constant time when both come from one buffer, by
-    // comparing characters otherwise.
+    // same).
     bool extends(const TextValue &earlier) const;
+
+    // The height of the tree: for tests that it stays balanced.
+    int depth() const;
 
     friend bool operator==(const TextValue &a, const TextValue &b);
     friend bool operator==(const TextValue &a, QStringView b);
     friend bool operator==(const TextValue &a, const QString &b) { return a == QStringView(b); }
 
 private:
-    struct Buffer;
-    // 64 Ki characters a chunk: small enough to waste little, large enough
-    // that a line usually lies in one piece.
-    static constexpr int ChunkBits = 16;
-    static constexpr qsizetype ChunkSize = qsizetype(1) << ChunkBits;
-    static constexpr qsizetype ChunkMask = ChunkSize - 1;
+    friend class LineIndex;
+    using NodePtr = std::shared_ptr<const TextTree::Node>;
+    // The values joined one from the other, newest last: only the newest
+    // writes on at the end of the open chunk.
+    struct Lineage
+    {
+        qsizetype newest = 0;
+    };
 
-    QStringView piece(qsizetype from, qsizetype to) const;
+    static TextValue fromTree(NodePtr tree);
+    // The whole value as one balanced tree.
+    NodePtr balancedTree() const;
+    void sealOpen();
+    void appendInPlace(QStringView tail);
 
-    std::shared_ptr<Buffer> m_buffer;
-    qsizetype m_size = 0;
+    // Everything but the open chunk, balanced.
+    NodePtr m_sealed;
+    // The chunk that joins write to, shared along the lineage, and this
+    // value's part of it as a leaf.
+    std::shared_ptr<TextTree::Chunk> m_open;
+    NodePtr m_openLeaf;
+    // The two together: what every lookup reads.
+    NodePtr m_root;
+    std::shared_ptr<Lineage> m_lineage;
 };
-
-struct TextValue::Buffer
-{
-    std::vector<std::unique_ptr<char16_t[]>> chunks;
-    qsizetype size = 0;
-
-    void append(QStringView text);
-};
-
-template<typename Visit>
-void TextValue::forEachPiece(qsizetype from, qsizetype to, Visit &&visit) const
-{
-    while (from < to) {
-        const QStringView part = piece(from, to);
-        visit(part);
-        from += part.size();
-    }
-}
