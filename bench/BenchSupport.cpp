@@ -3,12 +3,62 @@
 #include "ByteStream.h"
 
 #include <QtCore/QByteArray>
+#include <QtCore/QCoreApplication>
 #include <QtCore/QEventLoop>
+#include <QtCore/QProcess>
 #include <QtCore/QTimer>
 
 #include <algorithm>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
 
 namespace BenchSupport {
+
+double millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double maximum(const std::vector<double> &values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+void report(const char *key, double value)
+{
+    std::printf("%s %.9g\n", key, value);
+    std::fflush(stdout);
+}
+
+std::optional<Figures> runInChild(const char *program, const QStringList &arguments)
+{
+    std::fprintf(stderr, "[%s] running %s\n", program, qPrintable(arguments.join(u' ')));
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), QStringList{u"--run"_s} + arguments);
+    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+        std::fprintf(stderr, "[%s] run failed: %s\n", program, qPrintable(arguments.join(u' ')));
+        return std::nullopt;
+    }
+    Figures figures;
+    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() == 2)
+            figures.insert(QString::fromLatin1(fields.at(0)), fields.at(1).toDouble());
+    }
+    return figures;
+}
 
 bool runUntil(const std::function<bool()> &condition, double timeoutSeconds, int pollMs)
 {

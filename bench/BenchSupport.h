@@ -4,12 +4,31 @@
 
 class ByteStream;
 
+#include <QtCore/QHash>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
 #include <QtCore/QtGlobal>
 
+#include <chrono>
 #include <functional>
+#include <optional>
+#include <vector>
 
-// Small pieces both benchmark programs need.
+// Small pieces the benchmark programs share.
 namespace BenchSupport {
+
+using Clock = std::chrono::steady_clock;
+double millisecondsSince(Clock::time_point start);
+double median(std::vector<double> values);
+double maximum(const std::vector<double> &values);
+
+// Every row of a benchmark runs in a fresh child process: the program again
+// with "--run" and the row's arguments. The child reports each figure as a
+// "key value" line on its standard output; the parent collects them.
+void report(const char *key, double value);
+using Figures = QHash<QString, double>;
+// Runs a row; nothing when the child failed. `program` names it in messages.
+std::optional<Figures> runInChild(const char *program, const QStringList &arguments);
 
 // Runs the event loop until the condition holds, checking it every `pollMs`
 // (a slow poll keeps the checking out of CPU figures); false on timeout.

@@ -40,37 +40,16 @@
 #include <vector>
 
 using namespace Qt::StringLiterals;
+using BenchSupport::Clock;
+using BenchSupport::Figures;
+using BenchSupport::maximum;
+using BenchSupport::median;
+using BenchSupport::millisecondsSince;
+using BenchSupport::report;
+using BenchSupport::runInChild;
 using BenchSupport::runUntil;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double millisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Figures go to stdout as "key value" lines for the parent to collect.
-void report(const char *key, double value)
-{
-    std::printf("%s %.9g\n", key, value);
-    std::fflush(stdout);
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-double maximum(const std::vector<double> &values)
-{
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
 
 // The opening text followed by printable pattern characters up to `size`.
 QString patternText(const QString &opening, TextPattern &pattern, qsizetype size)
@@ -371,28 +350,6 @@ int runChild(int argc, char **argv)
 
 // --- parent -----------------------------------------------------------------
 
-using Figures = QHash<QString, double>;
-
-std::optional<Figures> runInChild(const QStringList &arguments)
-{
-    std::fprintf(stderr, "[bench_textbox] running %s\n", qPrintable(arguments.join(u' ')));
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), QStringList{u"--run"_s} + arguments);
-    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
-        std::fprintf(stderr, "[bench_textbox] run failed: %s\n", qPrintable(arguments.join(u' ')));
-        return std::nullopt;
-    }
-    Figures figures;
-    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.size() == 2)
-            figures.insert(QString::fromLatin1(fields.at(0)), fields.at(1).toDouble());
-    }
-    return figures;
-}
-
 QString sizeLabel(qsizetype size)
 {
     if (size >= 1000000)
@@ -439,7 +396,7 @@ int runAll(bool quick)
             const bool trickle = size == sizes.front() || (!quick && size == largest);
             const bool keys = size == keySize;
             runs.push_back({size, lineBreaks,
-                            runInChild({u"append"_s, QString::number(size), QString::number(lineBreaks ? 1 : 0),
+                            runInChild("bench_textbox", {u"append"_s, QString::number(size), QString::number(lineBreaks ? 1 : 0),
                                         QString::number(appends),
                                         QString::number(trickle ? trickleSeconds : 0),
                                         QString::number(keys ? 1 : 0)})});
@@ -447,7 +404,7 @@ int runAll(bool quick)
     }
 
     const std::optional<Figures> throughput
-        = runInChild({u"throughput"_s, QString::number(throughputBytes), QString::number(throughputCap)});
+        = runInChild("bench_textbox", {u"throughput"_s, QString::number(throughputBytes), QString::number(throughputCap)});
 
     struct BaselineRun
     {
@@ -472,7 +429,7 @@ int runAll(bool quick)
                     continue;
                 }
             }
-            previous = runInChild({u"baseline"_s, QString::number(size), QString::number(lineBreaks ? 1 : 0),
+            previous = runInChild("bench_textbox", {u"baseline"_s, QString::number(size), QString::number(lineBreaks ? 1 : 0),
                                    QString::number(baselineAppends), QString::number(baselineBudget)});
             baselines.push_back({size, lineBreaks, previous});
         }

@@ -7,6 +7,7 @@ packages="
     cmake make g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
     libgtest-dev libgmock-dev
+    liblz4-dev libzstd-dev
     clang libclang-rt-14-dev
     libxcb1-dev
     xvfb xauth xdotool xclip x11-utils imagemagick

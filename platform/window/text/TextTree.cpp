@@ -1,5 +1,7 @@
 #include "TextTree.h"
 
+#include "ChunkCompressor.h"
+
 
 #include <cstring>
 #include <utility>
@@ -93,9 +95,10 @@ Summary summarizeCharacters(const Char *characters, qsizetype count)
 template<typename F>
 decltype(auto) withCharacters(const Chunk &chunk, qsizetype from, qsizetype to, F &&f)
 {
+    const Chunk::Reading reading = chunk.read();
     if (chunk.wide())
-        return f(chunk.utf16() + from, to - from);
-    return f(chunk.latin1() + from, to - from);
+        return f(reading.utf16 + from, to - from);
+    return f(reading.latin1 + from, to - from);
 }
 
 // A leaf holding a copy of [from, to) of `chunk`, one byte a character where
@@ -269,40 +272,6 @@ qsizetype Summary::widest() const
     return breaks == 0 ? firstWidth : std::max({firstWidth, widestInside, lastWidth});
 }
 
-Chunk::Chunk(bool wide, qsizetype capacity)
-    : m_wide(wide)
-    , m_capacity(capacity)
-{
-    if (wide)
-        m_utf16 = std::make_unique_for_overwrite<char16_t[]>(static_cast<std::size_t>(capacity));
-    else
-        m_latin1 = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(capacity));
-}
-
-void Chunk::append(QStringView text)
-{
-    Q_ASSERT(text.size() <= room() && fits(text));
-    const auto at = static_cast<std::size_t>(m_used);
-    if (m_wide) {
-        std::memcpy(m_utf16.get() + at, text.utf16(), static_cast<std::size_t>(text.size()) * sizeof(char16_t));
-    } else {
-        unsigned char *out = m_latin1.get() + at;
-        const char16_t *in = text.utf16();
-        for (qsizetype i = 0; i < text.size(); ++i)
-            out[i] = static_cast<unsigned char>(in[i]);
-    }
-    m_used += text.size();
-}
-
-bool Chunk::isLatin1(QStringView text)
-{
-    const char16_t *characters = text.utf16();
-    char16_t any = 0;
-    for (qsizetype i = 0; i < text.size(); ++i)
-        any |= characters[i];
-    return any < 0x100;
-}
-
 qsizetype sizeOf(const NodePtr &node)
 {
     return node ? node->size() : 0;
@@ -352,6 +321,7 @@ NodePtr build(QStringView text)
         const QStringView piece = text.sliced(from, std::min(each, text.size() - from));
         auto chunk = std::make_shared<Chunk>(!Chunk::isLatin1(piece), piece.size());
         chunk->append(piece);
+        ChunkCompressor::offer(chunk);
         leaves.push_back(leaf(std::move(chunk), piece.size(), summarize(piece)));
     }
     return leaves.empty() ? NodePtr() : buildBalanced(leaves, 0, leaves.size());

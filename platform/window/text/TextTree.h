@@ -11,6 +11,8 @@
 // line N, the line of position P, or the column of a position is a descent
 // from the root plus a scan of one leaf.
 
+#include "Chunk.h"
+
 #include <QtCore/QLatin1StringView>
 #include <QtCore/QString>
 #include <QtCore/QStringView>
@@ -69,48 +71,6 @@ struct Summary
     {
         return x.endsWithCarriageReturn && y.startsWithLineFeed;
     }
-};
-
-// Characters stored one byte each when all are U+0000..U+00FF, else in
-// UTF-16. A chunk is written only at its end, and only by the newest value of
-// the text that owns it; everything already written stays as it is, so every
-// leaf sees a prefix that never changes.
-class Chunk
-{
-public:
-    Chunk(bool wide, qsizetype capacity);
-
-    bool wide() const { return m_wide; }
-    qsizetype capacity() const { return m_capacity; }
-    qsizetype used() const { return m_used; }
-    qsizetype room() const { return m_capacity - m_used; }
-    // Whether `text` could go in without changing the kind of storage.
-    bool fits(QStringView text) const { return m_wide || isLatin1(text); }
-
-    char16_t at(qsizetype position) const { return m_wide ? utf16()[position] : latin1()[position]; }
-    // The characters, when wide(), or else their bytes.
-    const char16_t *utf16() const { return m_utf16.get(); }
-    const unsigned char *latin1() const { return m_latin1.get(); }
-    // Calls visit(QLatin1StringView) or visit(QStringView) for [from, to).
-    template<typename Visit>
-    void visit(qsizetype from, qsizetype to, Visit &&visit) const
-    {
-        if (m_wide)
-            visit(QStringView(utf16() + from, to - from));
-        else
-            visit(QLatin1StringView(reinterpret_cast<const char *>(latin1()) + from, to - from));
-    }
-    // Only where it fits() and there is room.
-    void append(QStringView text);
-
-    static bool isLatin1(QStringView text);
-
-private:
-    bool m_wide = false;
-    qsizetype m_capacity = 0;
-    qsizetype m_used = 0;
-    std::unique_ptr<unsigned char[]> m_latin1;
-    std::unique_ptr<char16_t[]> m_utf16;
 };
 
 struct Node;

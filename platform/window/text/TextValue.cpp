@@ -1,5 +1,6 @@
 #include "TextValue.h"
 
+#include "ChunkCompressor.h"
 #include "TextTree.h"
 
 #include <algorithm>
@@ -89,6 +90,8 @@ void TextValue::appendInPlace(QStringView tail)
             const QStringView piece = tail.first(std::min(tail.size(), m_open->room()));
             if (m_open->fits(piece)) {
                 m_open->append(piece);
+                if (m_open->full())
+                    TextTree::ChunkCompressor::offer(m_open);
                 summary = TextTree::Summary::join(summary, TextTree::summarize(piece));
                 m_openLeaf = TextTree::leaf(m_open, summary.size, summary);
                 tail = tail.sliced(piece.size());
@@ -130,6 +133,11 @@ bool TextValue::extends(const TextValue &earlier) const
         position += piece.size();
     });
     return same;
+}
+
+qsizetype TextValue::bytesInUse()
+{
+    return TextTree::Chunk::bytesInUse();
 }
 
 int TextValue::depth() const

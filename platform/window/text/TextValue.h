@@ -69,6 +69,12 @@ public:
     // The height of the tree: for tests that it stays balanced.
     int depth() const;
 
+    // What the characters of every value take in memory together, compressed
+    // chunks at their compressed size. Values share their characters, so
+    // this is what the text box's text costs, with its undo history and
+    // whatever other values are held.
+    static qsizetype bytesInUse();
+
     friend bool operator==(const TextValue &a, const TextValue &b);
     friend bool operator==(const TextValue &a, QStringView b);
     friend bool operator==(const TextValue &a, const QString &b) { return a == QStringView(b); }

@@ -1,0 +1,230 @@
+// What a long day of data costs the text box: memory per stored character
+// for the kinds of text a line brings, before and after compression; a key
+// press at the start of a long text; and moving about a text of a thousand
+// million characters. Each row fills the real Text1 of the real Form1 a
+// mebibyte at a time, through Text and setText as the handlers join input,
+// in a fresh child process.
+//
+//   bench_storage [--quick]      (a tenth of the sizes)
+
+#include "BenchSupport.h"
+#include "ChunkCompressor.h"
+#include "MonitorRig.h"
+#include "ProcessStats.h"
+#include "SampleText.h"
+#include "TextBox.h"
+#include "TextValue.h"
+
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QScrollBar>
+#include <QtTest/QTest>
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+using namespace Qt::StringLiterals;
+using BenchSupport::Clock;
+using BenchSupport::Figures;
+using BenchSupport::maximum;
+using BenchSupport::median;
+using BenchSupport::millisecondsSince;
+using BenchSupport::report;
+
+namespace {
+
+constexpr const char *program = "bench_storage";
+
+SampleText::Kind kindNamed(const QString &name)
+{
+    if (name == u"readings")
+        return SampleText::Kind::Readings;
+    if (name == u"short")
+        return SampleText::Kind::ShortLines;
+    return SampleText::Kind::RandomBytes;
+}
+
+// Joins `count` characters of the kind to Text1 a mebibyte at a time, the
+// way Comm1_OnComm joins input.
+void fill(TextBox &text1, SampleText::Kind kind, qsizetype count)
+{
+    SampleText sample(kind);
+    constexpr qsizetype piece = 1 << 20;
+    for (qsizetype done = 0; done < count; done += piece) {
+        const QByteArray bytes = sample.next(std::min(piece, count - done));
+        text1.setText(text1.Text() + QString::fromLatin1(bytes));
+    }
+}
+
+// Waits until every full chunk is compressed and in place; then hands what
+// the allocator keeps on its free lists back to the system (the pieces the
+// fill joined, the characters compression freed), so that what is left is
+// what the text holds.
+bool settle()
+{
+    const bool done = BenchSupport::runUntil([] { return TextTree::ChunkCompressor::pending() == 0; }, 600, 10);
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+    return done;
+}
+
+int runMemory(SampleText::Kind kind, qsizetype count, bool compress)
+{
+    TextTree::ChunkCompressor::setEnabled(compress);
+    MonitorRig rig;
+    rig.show();
+    rig.open();
+    TextBox &text1 = rig.text1();
+    const std::int64_t before = ProcessStats::residentBytes();
+    const auto start = Clock::now();
+    fill(text1, kind, count);
+    report("fill_s", millisecondsSince(start) / 1000);
+    if (!settle())
+        throw std::runtime_error("compression never caught up");
+    report("chars", static_cast<double>(text1.Text().size()));
+    report("bytes_per_char",
+           static_cast<double>(ProcessStats::residentBytes() - before) / static_cast<double>(text1.Text().size()));
+    report("storage_bytes_per_char",
+           static_cast<double>(TextValue::bytesInUse()) / static_cast<double>(text1.Text().size()));
+    report("resident_mb", static_cast<double>(ProcessStats::residentBytes()) / 1e6);
+    return 0;
+}
+
+// Each step as the user sees it: the key or the scroll, then the repaint.
+template<typename Step>
+double timed(TextBox &text1, Step step)
+{
+    const auto start = Clock::now();
+    step();
+    text1.repaint();
+    return millisecondsSince(start);
+}
+
+int runKeys(SampleText::Kind kind, qsizetype count)
+{
+    MonitorRig rig;
+    rig.show();
+    rig.open();
+    TextBox &text1 = rig.text1();
+    fill(text1, kind, count);
+    if (!settle())
+        throw std::runtime_error("compression never caught up");
+    text1.setFocus();
+    report("chars", static_cast<double>(text1.Text().size()));
+    report("ctrl_home_ms", timed(text1, [&] { QTest::keyClick(&text1, Qt::Key_Home, Qt::ControlModifier); }));
+    std::vector<double> presses;
+    for (int i = 0; i < 10; ++i)
+        presses.push_back(timed(text1, [&] { QTest::keyClick(&text1, Qt::Key_X); }));
+    report("key_median_ms", median(presses));
+    report("key_max_ms", maximum(presses));
+    report("typed", text1.Text().mid(0, 10) == u"xxxxxxxxxx"_s ? 1 : 0);
+    report("ctrl_end_ms", timed(text1, [&] { QTest::keyClick(&text1, Qt::Key_End, Qt::ControlModifier); }));
+    QScrollBar *bar = text1.verticalScrollBar();
+    report("jump_middle_ms", timed(text1, [&] { bar->setValue(bar->maximum() / 2); }));
+    report("jump_top_ms", timed(text1, [&] { bar->setValue(0); }));
+    report("resident_mb", static_cast<double>(ProcessStats::residentBytes()) / 1e6);
+    report("bytes_per_char", static_cast<double>(ProcessStats::residentBytes()) / static_cast<double>(count));
+    return 0;
+}
+
+int runChild(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString row = arguments.value(2);
+    const SampleText::Kind kind = kindNamed(arguments.value(3));
+    const auto count = static_cast<qsizetype>(arguments.value(4).toDouble());
+    try {
+        if (row == u"memory")
+            return runMemory(kind, count, arguments.value(5) == u"1");
+        if (row == u"keys")
+            return runKeys(kind, count);
+    } catch (const std::exception &failure) {
+        std::fprintf(stderr, "%s: %s\n", program, failure.what());
+        return 1;
+    }
+    std::fprintf(stderr, "%s: unknown run \"%s\"\n", program, qPrintable(row));
+    return 2;
+}
+
+double figure(const std::optional<Figures> &figures, const QString &key)
+{
+    return figures ? figures->value(key, -1) : -1;
+}
+
+int runAll(bool quick)
+{
+    const double scale = quick ? 0.1 : 1;
+    const auto millions = [scale](double m) { return static_cast<qsizetype>(m * scale * 1e6); };
+    struct Kind
+    {
+        const char *argument;
+        SampleText::Kind kind;
+    };
+    const std::vector<Kind> kinds{{"random", SampleText::Kind::RandomBytes},
+                                  {"short", SampleText::Kind::ShortLines},
+                                  {"readings", SampleText::Kind::Readings}};
+
+    std::printf("\nlinewatch storage benchmark%s: memory per character as the process's resident memory\n",
+                quick ? " (--quick)" : "");
+    std::printf("%-17s %6s %-13s %8s %9s %8s   %s\n", "text", "chars", "compression", "B/char", "stored B", "fill s",
+                "target");
+    for (const Kind &kind : kinds) {
+        for (const bool compress : {false, true}) {
+            const std::optional<Figures> row = BenchSupport::runInChild(
+                program, {u"memory"_s, QString::fromLatin1(kind.argument), QString::number(millions(100)),
+                          QString::number(compress ? 1 : 0)});
+            const char *target = kind.kind == SampleText::Kind::Readings ? (compress ? "<=0.3" : "")
+                                                                          : (compress ? "" : "<=1.1");
+            std::printf("%-17s %5.0fM %-13s %8.3f %9.3f %8.1f   %s\n", SampleText::label(kind.kind),
+                        figure(row, u"chars"_s) / 1e6, compress ? "once done" : "off", figure(row, u"bytes_per_char"_s),
+                        figure(row, u"storage_bytes_per_char"_s), figure(row, u"fill_s"_s), target);
+        }
+    }
+    std::printf("B/char: resident memory after the fill, once compression caught up and the allocator\n"
+                "handed its free lists back (malloc_trim), minus before, over the characters;\n"
+                "stored B: what the text's chunks take, per character.\n");
+
+    std::printf("\nMoving about (each step and its repaint, ms)\n");
+    std::printf("%-17s %6s %9s %8s %8s %9s %9s %9s %8s\n", "text", "chars", "Ctrl+Home", "key med", "key max",
+                "Ctrl+End", "to middle", "to top", "RSS MB");
+    const std::vector<std::pair<Kind, qsizetype>> moves{{kinds[2], millions(100)}, {kinds[0], millions(1000)},
+                                                        {kinds[2], millions(1000)}};
+    for (const auto &[kind, count] : moves) {
+        const std::optional<Figures> row = BenchSupport::runInChild(
+            program, {u"keys"_s, QString::fromLatin1(kind.argument), QString::number(count)});
+        std::printf("%-17s %5.0fM %9.2f %8.2f %8.2f %9.2f %9.2f %9.2f %8.0f%s\n", SampleText::label(kind.kind),
+                    figure(row, u"chars"_s) / 1e6, figure(row, u"ctrl_home_ms"_s), figure(row, u"key_median_ms"_s),
+                    figure(row, u"key_max_ms"_s), figure(row, u"ctrl_end_ms"_s), figure(row, u"jump_middle_ms"_s),
+                    figure(row, u"jump_top_ms"_s), figure(row, u"resident_mb"_s),
+                    figure(row, u"typed"_s) == 1 ? "" : "  (typing went wrong)");
+    }
+    std::printf("Targets: a key press at the start of 100 M characters under 5 ms (median) and 16 ms (most);\n"
+                "at 1000 M, Ctrl+Home, Ctrl+End and a jump to the middle each under 16 ms, and resident\n"
+                "memory under 1200 MB for random bytes.\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc >= 2 && std::strcmp(argv[1], "--run") == 0)
+        return runChild(argc, argv);
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const bool quick = arguments.contains(u"--quick"_s);
+    if (arguments.size() > (quick ? 2 : 1)) {
+        std::fprintf(stderr, "usage: bench_storage [--quick]\n");
+        return 2;
+    }
+    return runAll(quick);
+}

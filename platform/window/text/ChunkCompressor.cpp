@@ -1,0 +1,180 @@
+#include "ChunkCompressor.h"
+
+#include "Chunk.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QMetaObject>
+
+#include <zstd.h>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace TextTree {
+
+namespace {
+
+class Worker
+{
+public:
+    static Worker &instance()
+    {
+        static Worker worker;
+        return worker;
+    }
+
+    void offer(const std::shared_ptr<const Chunk> &chunk)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_enabled)
+            return;
+        if (!m_thread.joinable()) {
+            if (!QCoreApplication::instance())
+                return;
+            // Before the application object goes, so no result is ever
+            // posted to one that is gone.
+            qAddPostRoutine([] { Worker::instance().stop(); });
+            m_stopping = false;
+            m_thread = std::thread([this] { run(); });
+        }
+        m_queue.push_back(chunk);
+        ++m_pending;
+        m_wake.notify_one();
+    }
+
+    qsizetype pending() const { return m_pending.load(); }
+
+    void setEnabled(bool enabled)
+    {
+        std::unique_lock lock(m_mutex);
+        m_enabled = enabled;
+    }
+
+    void stop()
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            m_stopping = true;
+            // Results posted and not yet put in place go with the
+            // application's event queue.
+            m_queue.clear();
+            m_pending = 0;
+            ++m_generation;
+            m_wake.notify_one();
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    ~Worker() { stop(); }
+
+private:
+    void run()
+    {
+        ZSTD_CCtx *context = ZSTD_createCCtx();
+        std::unique_ptr<char[]> scratch;
+        std::size_t scratchSize = 0;
+        for (;;) {
+            std::weak_ptr<const Chunk> next;
+            int generation = 0;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+                if (m_stopping)
+                    break;
+                next = m_queue.front();
+                m_queue.pop_front();
+                generation = m_generation;
+            }
+            const std::shared_ptr<const Chunk> chunk = next.lock();
+            std::shared_ptr<char[]> packed;
+            qsizetype packedSize = 0;
+            if (chunk) {
+                const auto plainSize = static_cast<std::size_t>(chunk->plainSize());
+                const std::size_t bound = ZSTD_compressBound(plainSize);
+                if (scratchSize < bound) {
+                    scratch = std::make_unique_for_overwrite<char[]>(bound);
+                    scratchSize = bound;
+                }
+                const std::size_t written
+                    = ZSTD_compressCCtx(context, scratch.get(), bound, chunk->plainBytes(), plainSize, 1);
+                if (!ZSTD_isError(written) && written < plainSize) {
+                    packed = std::make_shared_for_overwrite<char[]>(written);
+                    std::memcpy(packed.get(), scratch.get(), written);
+                    packedSize = static_cast<qsizetype>(written);
+                }
+            }
+            if (!packed) {
+                if (generation == m_generation)
+                    --m_pending;
+                continue;
+            }
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [this, next, packed, packedSize, generation] {
+                    if (const std::shared_ptr<const Chunk> alive = next.lock()) {
+                        const qsizetype plain = alive->plainSize();
+                        alive->install(packed, packedSize);
+                        released(plain);
+                    }
+                    if (generation == m_generation)
+                        --m_pending;
+                },
+                Qt::QueuedConnection);
+        }
+        ZSTD_freeCCtx(context);
+    }
+
+    // The characters a compressed chunk no longer needs go back to the
+    // allocator in small pieces, which it keeps unless asked to give them
+    // back; it is asked every few megabytes.
+    void released(qsizetype bytes)
+    {
+        m_released += bytes;
+        if (m_released < ReleaseEvery)
+            return;
+        m_released = 0;
+#if defined(__GLIBC__)
+        malloc_trim(0);
+#endif
+    }
+
+    static constexpr qsizetype ReleaseEvery = 16 * 1024 * 1024;
+    qsizetype m_released = 0; // on the application's thread only
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::weak_ptr<const Chunk>> m_queue;
+    std::atomic<qsizetype> m_pending{0};
+    // Counts the stops, which drop what is in flight.
+    std::atomic<int> m_generation{0};
+    bool m_stopping = false;
+    bool m_enabled = true;
+    std::thread m_thread;
+};
+
+} // namespace
+
+void ChunkCompressor::offer(const std::shared_ptr<const Chunk> &chunk)
+{
+    Worker::instance().offer(chunk);
+}
+
+qsizetype ChunkCompressor::pending()
+{
+    return Worker::instance().pending();
+}
+
+void ChunkCompressor::setEnabled(bool enabled)
+{
+    Worker::instance().setEnabled(enabled);
+}
+
+} // namespace TextTree
