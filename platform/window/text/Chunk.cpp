@@ -2,9 +2,14 @@
 
 #include <zstd.h>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <stdexcept>
 #include <vector>
 
@@ -61,6 +66,62 @@ private:
 
 thread_local DecompressedChunks decompressed;
 
+// Where the characters of chunks of 4 to 8 KiB and of 8 to 16 KiB live:
+// slots of whole pages, carved from large mappings. A slot given back
+// returns its pages to the system at once, so compressing a chunk really
+// shrinks the process; from the allocator, a buffer straddling pages would
+// keep those it shares with its neighbours.
+class Slots
+{
+public:
+    explicit Slots(std::size_t slotBytes)
+        : m_slotBytes(slotBytes)
+    {
+    }
+
+    bool fits(std::size_t bytes) const { return bytes > m_slotBytes / 2 && bytes <= m_slotBytes; }
+
+    void *take()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_free.empty()) {
+            constexpr std::size_t mapping = 2 * 1024 * 1024;
+            void *memory = ::mmap(nullptr, mapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (memory == MAP_FAILED)
+                throw std::bad_alloc();
+            for (std::size_t offset = mapping; offset >= m_slotBytes; offset -= m_slotBytes)
+                m_free.push_back(static_cast<char *>(memory) + offset - m_slotBytes);
+        }
+        void *slot = m_free.back();
+        m_free.pop_back();
+        return slot;
+    }
+
+    void give(void *slot)
+    {
+        ::madvise(slot, m_slotBytes, MADV_DONTNEED);
+        const std::lock_guard lock(m_mutex);
+        m_free.push_back(slot);
+    }
+
+private:
+    const std::size_t m_slotBytes;
+    std::mutex m_mutex;
+    std::vector<void *> m_free;
+};
+
+Slots &slotsFor(std::size_t bytes)
+{
+    static Slots small(8192);
+    static Slots large(16384);
+    return small.fits(bytes) ? small : large;
+}
+
+bool inSlot(std::size_t bytes)
+{
+    return slotsFor(bytes).fits(bytes);
+}
+
 struct FreeDecompressor
 {
     void operator()(ZSTD_DCtx *context) const { ZSTD_freeDCtx(context); }
@@ -74,18 +135,31 @@ Chunk::Chunk(bool wide, qsizetype capacity)
     , m_capacity(capacity)
     , m_id(nextId.fetch_add(1, std::memory_order_relaxed))
 {
-    if (wide)
-        m_utf16 = std::make_unique_for_overwrite<char16_t[]>(static_cast<std::size_t>(capacity));
-    else
-        m_latin1 = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(capacity));
+    const auto bytes = static_cast<std::size_t>(plainSize());
+    m_characters = inSlot(bytes) ? slotsFor(bytes).take() : std::malloc(bytes);
+    if (!m_characters)
+        throw std::bad_alloc();
     liveBytes.fetch_add(storedBytes(), std::memory_order_relaxed);
 }
 
 Chunk::~Chunk()
 {
     liveBytes.fetch_sub(storedBytes(), std::memory_order_relaxed);
+    releaseCharacters();
     if (m_packed)
         decompressed.forget(m_id);
+}
+
+void Chunk::releaseCharacters() const
+{
+    if (!m_characters)
+        return;
+    const auto bytes = static_cast<std::size_t>(plainSize());
+    if (inSlot(bytes))
+        slotsFor(bytes).give(m_characters);
+    else
+        std::free(m_characters);
+    m_characters = nullptr;
 }
 
 void Chunk::append(QStringView text)
@@ -93,9 +167,9 @@ void Chunk::append(QStringView text)
     Q_ASSERT(text.size() <= room() && fits(text) && !compressed());
     const auto at = static_cast<std::size_t>(m_used);
     if (m_wide) {
-        std::memcpy(m_utf16.get() + at, text.utf16(), static_cast<std::size_t>(text.size()) * sizeof(char16_t));
+        std::memcpy(utf16() + at, text.utf16(), static_cast<std::size_t>(text.size()) * sizeof(char16_t));
     } else {
-        unsigned char *out = m_latin1.get() + at;
+        unsigned char *out = latin1() + at;
         const char16_t *in = text.utf16();
         for (qsizetype i = 0; i < text.size(); ++i)
             out[i] = static_cast<unsigned char>(in[i]);
@@ -116,8 +190,8 @@ Chunk::Reading Chunk::read() const
 {
     Reading reading;
     if (!m_packed) {
-        reading.utf16 = m_utf16.get();
-        reading.latin1 = m_latin1.get();
+        reading.utf16 = m_wide ? utf16() : nullptr;
+        reading.latin1 = m_wide ? nullptr : latin1();
         return reading;
     }
     std::shared_ptr<const unsigned char[]> characters = decompressed.find(m_id);
@@ -158,7 +232,7 @@ qsizetype Chunk::bytesInUse()
 const char *Chunk::plainBytes() const
 {
     Q_ASSERT(full() && !m_packed);
-    return m_wide ? reinterpret_cast<const char *>(m_utf16.get()) : reinterpret_cast<const char *>(m_latin1.get());
+    return static_cast<const char *>(m_characters);
 }
 
 void Chunk::install(std::shared_ptr<const char[]> packed, qsizetype size) const
@@ -168,8 +242,7 @@ void Chunk::install(std::shared_ptr<const char[]> packed, qsizetype size) const
     const qsizetype before = storedBytes();
     m_packed = std::move(packed);
     m_packedSize = size;
-    m_latin1.reset();
-    m_utf16.reset();
+    releaseCharacters();
     liveBytes.fetch_add(storedBytes() - before, std::memory_order_relaxed);
 }
 

@@ -84,10 +84,13 @@ private:
     // What the cache of decompressed chunks knows a chunk by: an address is
     // used again once freed, an id never.
     const std::uint64_t m_id;
-    // Either the characters or, once compressed, the packed bytes. Which one
-    // it is does not change what a reading sees.
-    mutable std::unique_ptr<unsigned char[]> m_latin1;
-    mutable std::unique_ptr<char16_t[]> m_utf16;
+    unsigned char *latin1() const { return static_cast<unsigned char *>(m_characters); }
+    char16_t *utf16() const { return static_cast<char16_t *>(m_characters); }
+    void releaseCharacters() const;
+
+    // Either the characters (null once compressed) or the packed bytes.
+    // Which one it is does not change what a reading sees.
+    mutable void *m_characters = nullptr;
     mutable std::shared_ptr<const char[]> m_packed;
     mutable qsizetype m_packedSize = 0;
 };

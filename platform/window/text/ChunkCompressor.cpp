@@ -7,10 +7,6 @@
 
 #include <zstd.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -120,11 +116,8 @@ private:
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [this, next, packed, packedSize, generation] {
-                    if (const std::shared_ptr<const Chunk> alive = next.lock()) {
-                        const qsizetype plain = alive->plainSize();
+                    if (const std::shared_ptr<const Chunk> alive = next.lock())
                         alive->install(packed, packedSize);
-                        released(plain);
-                    }
                     if (generation == m_generation)
                         --m_pending;
                 },
@@ -133,22 +126,6 @@ private:
         ZSTD_freeCCtx(context);
     }
 
-    // The characters a compressed chunk no longer needs go back to the
-    // allocator in small pieces, which it keeps unless asked to give them
-    // back; it is asked every few megabytes.
-    void released(qsizetype bytes)
-    {
-        m_released += bytes;
-        if (m_released < ReleaseEvery)
-            return;
-        m_released = 0;
-#if defined(__GLIBC__)
-        malloc_trim(0);
-#endif
-    }
-
-    static constexpr qsizetype ReleaseEvery = 16 * 1024 * 1024;
-    qsizetype m_released = 0; // on the application's thread only
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::weak_ptr<const Chunk>> m_queue;
