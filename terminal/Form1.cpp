@@ -25,6 +25,13 @@ QString portLabelOf(std::int16_t port)
     return u"Comm port "_s + QString::number(port);
 }
 
+QString fullMessage(qsizetype characters)
+{
+    return u"Text1 is full: it holds "_s + QString::number(characters)
+        + u" characters, as much as this computer's memory allows. "
+          u"Reception is paused until some text is deleted."_s;
+}
+
 } // namespace
 
 Form1::Form1(Host &host, std::unique_ptr<SerialControl> comm1)
@@ -37,10 +44,19 @@ Form1::Form1(Host &host, std::unique_ptr<SerialControl> comm1)
     , Timer1(m_window.timer(u"Timer1"_s))
     , Comm1(*m_comm1)
 {
+    // The input append waits while Text1 is full: the input stays with
+    // Comm1, which stops reading once it holds as much as it may, and the
+    // line's flow control takes over. Nothing is taken that cannot be shown.
+    Text1.setReserve(Comm1.receiveLimit());
+    auto roomInText1 = std::make_shared<Host::Gate>();
+    roomInText1->closed = [this] { return Text1.isFull(); };
+    roomInText1->closing = [this] { m_host.messageBox(fullMessage(Text1.Text().size())); };
+    QObject::connect(&Text1, &TextBox::roomAvailable, &m_host, &Host::retryHeld, Qt::QueuedConnection);
+
     m_host.connect(&Command1, &CommandButton::Click, [this] { Command1_Click(); });
     m_host.connect(&Command2, &CommandButton::Click, [this] { Command2_Click(); });
-    m_host.connect(&Comm1, &SerialControl::OnComm, [this] { Comm1_OnComm(); });
-    m_host.connect(&Timer1, &IntervalTimer::Timer, [this] { Timer1_Timer(); });
+    m_host.connect(&Comm1, &SerialControl::OnComm, [this] { Comm1_OnComm(); }, roomInText1);
+    m_host.connect(&Timer1, &IntervalTimer::Timer, [this] { Timer1_Timer(); }, roomInText1);
 }
 
 Form1::~Form1() = default;

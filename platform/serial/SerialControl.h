@@ -51,6 +51,10 @@ public:
 
     virtual QString Input() = 0;
 
+    // The most received characters that wait unread, and so the most one
+    // Input returns; beyond it the control stops reading the line.
+    virtual qsizetype receiveLimit() const = 0;
+
 Q_SIGNALS:
     void OnComm();
 };

@@ -51,7 +51,7 @@ public:
     // The system's own device for port N.
     static QString defaultDevice(std::int16_t port);
 
-    qsizetype receiveLimit() const;
+    qsizetype receiveLimit() const override;
 
     std::int16_t CommPort() const override;
     void setCommPort(std::int16_t port) override;

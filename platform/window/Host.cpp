@@ -47,8 +47,44 @@ void Host::invoke(const std::function<void()> &handler)
         Handler *next = m_heldBack.front();
         m_heldBack.erase(m_heldBack.begin());
         next->heldBack = false;
-        runHandler(next->run);
+        if (passesGate(*next))
+            runHandler(next->run);
     }
+}
+
+bool Host::passesGate(Handler &handler)
+{
+    if (!handler.gate || !handler.gate->closed())
+        return true;
+    if (!handler.atGate) {
+        handler.atGate = true;
+        m_atGates.push_back(&handler);
+    }
+    Gate &gate = *handler.gate;
+    if (!gate.noticed) {
+        gate.noticed = true;
+        if (gate.closing)
+            invoke(gate.closing);
+    }
+    return false;
+}
+
+void Host::retryHeld()
+{
+    if (m_ended)
+        return;
+    std::vector<Handler *> waiting;
+    std::erase_if(m_atGates, [&waiting](Handler *handler) {
+        if (handler->gate->closed())
+            return false;
+        handler->atGate = false;
+        // Open again: the next closing is told again.
+        handler->gate->noticed = false;
+        waiting.push_back(handler);
+        return true;
+    });
+    for (Handler *handler : waiting)
+        dispatch(*handler);
 }
 
 void Host::dispatch(Handler &handler)
@@ -62,6 +98,13 @@ void Host::dispatch(Handler &handler)
         }
         return;
     }
+    if (handler.atGate) {
+        // Already waiting: this event joins it, unless the gate has opened.
+        retryHeld();
+        return;
+    }
+    if (!passesGate(handler))
+        return;
     invoke(handler.run);
 }
 
@@ -119,6 +162,7 @@ void Host::endProgram(int status)
     m_ended = true;
     m_exitStatus = status;
     m_heldBack.clear();
+    m_atGates.clear();
     // Leaves every running event loop, the modal ones included. With none
     // running (the program ended in Load), run() returns by itself; exit()
     // would instead make the next event loop return at once.

@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class Window;
@@ -32,13 +33,31 @@ public:
     explicit Host(QString applicationTitle, QObject *parent = nullptr);
     ~Host() override;
 
-    // Wires a control's event to its handler through the dispatch point.
-    template<typename Sender, typename Signal>
-    void connect(const Sender *sender, Signal signal, std::function<void()> handler)
+    // A condition a handler's events wait on. While closed() holds, an event
+    // is held back instead of run (coalesced, as for a running handler);
+    // retryHeld() delivers it once closed() no longer holds. The first time
+    // an event waits at a closed gate, closing runs through the dispatch
+    // point (to tell the user why), once each time the gate closes. One gate
+    // may guard several handlers.
+    struct Gate
     {
-        Handler &wired = m_handlers.emplace_back(Handler{std::move(handler)});
+        std::function<bool()> closed;
+        std::function<void()> closing;
+        bool noticed = false;
+    };
+
+    // Wires a control's event to its handler through the dispatch point,
+    // behind `gate` when one is given.
+    template<typename Sender, typename Signal>
+    void connect(const Sender *sender, Signal signal, std::function<void()> handler,
+                 std::shared_ptr<Gate> gate = nullptr)
+    {
+        Handler &wired = m_handlers.emplace_back(Handler{std::move(handler), std::move(gate)});
         QObject::connect(sender, signal, this, [this, &wired] { dispatch(wired); });
     }
+
+    // Delivers the events waiting at gates that have opened since.
+    void retryHeld();
 
     // Runs the window: raises Load through the dispatch point, then, unless
     // that ended the program, shows the window and runs the event loop until
@@ -72,10 +91,14 @@ private:
     struct Handler
     {
         std::function<void()> run;
+        std::shared_ptr<Gate> gate;
         bool heldBack = false;
+        bool atGate = false;
     };
 
     void dispatch(Handler &handler);
+    // Whether the handler may run now; if its gate is closed, it waits there.
+    bool passesGate(Handler &handler);
     void runHandler(const std::function<void()> &handler);
     void defaultReport(const ErrorReport &failure);
 
@@ -83,6 +106,7 @@ private:
     QPointer<Window> m_window; // the one being run; boxes are centred on it
     std::deque<Handler> m_handlers; // a deque: connections hold references into it
     std::vector<Handler *> m_heldBack;
+    std::vector<Handler *> m_atGates;
     int m_running = 0;
     bool m_ended = false;
     int m_exitStatus = 0;

@@ -1,5 +1,6 @@
 #include "TextBox.h"
 
+#include "MemoryLimit.h"
 #include "ScrollBar.h"
 #include "TextBoxAccessible.h"
 
@@ -84,6 +85,37 @@ TextBox::TextBox(QWidget *parent)
     updateScrollBars();
     m_appendRepaint.setSingleShot(true);
     connect(&m_appendRepaint, &QTimer::timeout, this, &TextBox::showAppended);
+    m_budget = static_cast<qsizetype>(MemoryLimit::available() / 2);
+    // Compression frees room on its own, and is done within a fraction of
+    // a second of the text coming in.
+    m_roomWatch.setInterval(100);
+    connect(&m_roomWatch, &QTimer::timeout, this, &TextBox::lookForRoom);
+}
+
+bool TextBox::isFull() const
+{
+    const bool full = TextValue::bytesInUse() > m_budget - std::min(m_reserve, m_budget / 2);
+    if (full && !m_roomWatch.isActive())
+        m_roomWatch.start();
+    return full;
+}
+
+void TextBox::setReserve(qsizetype bytes)
+{
+    m_reserve = std::max<qsizetype>(bytes, 0);
+}
+
+void TextBox::setMemoryBudget(qsizetype bytes)
+{
+    m_budget = std::max<qsizetype>(bytes, 0);
+}
+
+void TextBox::lookForRoom()
+{
+    if (isFull())
+        return;
+    m_roomWatch.stop();
+    Q_EMIT roomAvailable();
 }
 
 TextBox::~TextBox() = default;
@@ -158,6 +190,9 @@ void TextBox::showChange(const EditableText::Change &change)
                 QGuiApplication::inputMethod()->reset();
         }
     }
+    // Room is what a full box needs, not the means to undo its making.
+    if (change.removed > 0 && !change.replaced && isFull())
+        m_content.forgetHistory();
     if (change.textChanged())
         updateScrollBars();
     if (change.textChanged() || change.caretPlaced)

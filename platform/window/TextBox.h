@@ -47,8 +47,18 @@ class ScrollBar;
 // moves the focus, as in a form; a tab gets into the content by paste, input
 // method or set.
 //
+// Its size limit is a memory budget: what the text's storage takes
+// (TextValue::bytesInUse(), the undo history's included) stays within half
+// the memory the process may use (MemoryLimit). The box is full once less
+// than a reserve, the most one append may add, is left; it says so
+// (isFull()), and says when there is room again (roomAvailable()), for its
+// owner to hold appends back meanwhile. It never refuses a set: the owner
+// that asks before appending never goes past the budget. An edit that
+// removes text while the box is full lets go of the undo history, so that
+// what was removed is really given back.
+//
 // It does not interpret what it shows: no rich text, no markup, no links. It
-// has no word-wise caret movement and emits no signals.
+// has no word-wise caret movement.
 class TextBox : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -94,9 +104,22 @@ public:
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
+    bool isFull() const;
+    // The most one append may add, in bytes of storage (one a character).
+    void setReserve(qsizetype bytes);
+    // The budget itself, half the memory the process may use unless set:
+    // for tests, which fill a box without filling the machine.
+    void setMemoryBudget(qsizetype bytes);
+    qsizetype memoryBudget() const { return m_budget; }
+
     // Appends repaint at most this often: a device trickling a few bytes at a
     // time must not cost a full repaint per burst.
     static constexpr int AppendRepaintMs = 25;
+
+Q_SIGNALS:
+    // The box was full and is no longer: after an edit that removed text, or
+    // once compression has caught up.
+    void roomAvailable();
 
 protected:
     bool event(QEvent *event) override;
@@ -142,6 +165,7 @@ private:
     void repaintForAppend(qsizetype line, qsizetype column);
     void showAppended();
     void drawFocusFrame();
+    void lookForRoom();
 
     // The scroll area's own bars, which it owns.
     ScrollBar *m_verticalBar = nullptr;
@@ -163,4 +187,8 @@ private:
     // scroll bar while an append's scroll waits to be shown.
     qsizetype m_shownTop = 0;
     bool m_appending = false;
+    qsizetype m_budget = 0;
+    qsizetype m_reserve = 0;
+    // Runs while the box is full, to tell when room comes back.
+    mutable QTimer m_roomWatch;
 };

@@ -47,6 +47,8 @@ public:
     bool PortOpen() const override;
     void setPortOpen(bool open) override;
     QString Input() override;
+    qsizetype receiveLimit() const override { return m_receiveLimit; }
+    void setReceiveLimit(qsizetype limit) { m_receiveLimit = limit; }
 
 private:
     void record(Call call, const QString &entry) const;
@@ -59,4 +61,5 @@ private:
     std::int16_t m_rThreshold = 0;
     bool m_portOpen = false;
     QString m_input;
+    qsizetype m_receiveLimit = 4096;
 };

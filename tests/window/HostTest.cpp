@@ -57,6 +57,45 @@ TEST(HostTest, HeldBackEventsOfDifferentHandlersRunInArrivalOrder)
     EXPECT_EQ(order, (QStringList{u"first"_s, u"second"_s, u"first"_s}));
 }
 
+// A handler behind a closed gate does not run; the user is told once, not
+// once per event; and when the gate opens one run takes all that waited,
+// even events that came while the gate's own message was up.
+TEST(HostTest, EventsAtAClosedGateWaitAreToldOnceAndRunOnceItOpens)
+{
+    RecordingHost host;
+    CommandButton source;
+    CommandButton other;
+    bool closed = true;
+    int runs = 0;
+    int otherRuns = 0;
+    auto gate = std::make_shared<Host::Gate>();
+    gate->closed = [&closed] { return closed; };
+    gate->closing = [&host] { host.messageBox(u"full"_s); };
+    host.setOnMessageBox([&source](const QString &) { Q_EMIT source.Click(); });
+    host.connect(&source, &CommandButton::Click, [&runs] { ++runs; }, gate);
+    host.connect(&other, &CommandButton::Click, [&otherRuns] { ++otherRuns; });
+
+    Q_EMIT source.Click();
+    Q_EMIT source.Click();
+    Q_EMIT other.Click();
+    host.retryHeld();
+    EXPECT_EQ(runs, 0);
+    EXPECT_EQ(otherRuns, 1) << "a gate holds back only its own handlers";
+    EXPECT_EQ(host.messages(), QStringList{u"full"_s});
+
+    closed = false;
+    host.retryHeld();
+    EXPECT_EQ(runs, 1);
+    Q_EMIT source.Click();
+    EXPECT_EQ(runs, 2);
+
+    // Closed again: told again.
+    closed = true;
+    Q_EMIT source.Click();
+    EXPECT_EQ(host.messages(), (QStringList{u"full"_s, u"full"_s}));
+    EXPECT_EQ(runs, 2);
+}
+
 TEST(HostTest, UntrappedFailureIsShownWithNumberAndDescriptionThenEndsNonZero)
 {
     RecordingHost host;

@@ -118,6 +118,8 @@ public:
 
     bool canUndo() const { return m_history.canUndo(); }
     bool canRedo() const { return m_history.canRedo(); }
+    // Lets go of every step, and of the text the steps removed.
+    void forgetHistory() { m_history.clear(); }
     Change undo();
     Change redo();
 
