@@ -7,14 +7,21 @@
 //
 //   bench_storage [--quick]      (a tenth of the sizes)
 
+#include "BenchHost.h"
 #include "BenchSupport.h"
+#include "ByteStream.h"
+#include "DeviceWriter.h"
 #include "ChunkCompressor.h"
 #include "MonitorRig.h"
+#include "PseudoTerminal.h"
 #include "ProcessStats.h"
 #include "SampleText.h"
 #include "TextBox.h"
 #include "TextValue.h"
 
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QProcess>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QScrollBar>
 #include <QtTest/QTest>
@@ -22,6 +29,8 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include <unistd.h>
 #include <vector>
 
 #if defined(__GLIBC__)
@@ -133,6 +142,58 @@ int runKeys(SampleText::Kind kind, qsizetype count)
     return 0;
 }
 
+// A device flooding the line with random bytes into a text box with a memory
+// budget: each time the box is full, the text must be exactly what was sent
+// so far; then the user deletes everything and reception goes on.
+int runFull(std::int64_t total)
+{
+    MonitorRig rig;
+    rig.show();
+    rig.open();
+    TextBox &text1 = rig.text1();
+    qsizetype from = text1.Text().size();
+    report("budget_mb", static_cast<double>(text1.memoryBudget()) / 1e6);
+
+    DeviceWriter::Options options;
+    options.content = DeviceWriter::Content::Bytes;
+    options.limit = total;
+    DeviceWriter writer(rig.line().masterFd(), options);
+    ByteStream expected;
+    std::int64_t shown = 0;
+    bool identical = true;
+    int fillings = 0;
+    double largestMb = 0;
+    for (;;) {
+        const auto allShown = [&] {
+            return writer.finished()
+                && shown + (text1.Text().size() - from) >= static_cast<std::int64_t>(writer.written());
+        };
+        if (!BenchSupport::runUntil([&] { return rig.host().messageCount() > fillings || allShown(); }, 1200, 20))
+            throw std::runtime_error("reception stalled");
+        const TextValue text = text1.Text();
+        const qsizetype count = text.size() - from;
+        identical = identical && BenchSupport::matchesByteStream(text, from, count, expected);
+        shown += count;
+        largestMb = std::max(largestMb, static_cast<double>(text.size()) / 1e6);
+        if (rig.host().messageCount() == fillings)
+            break;
+        ++fillings;
+        // The user makes room: select all, Delete.
+        text1.setFocus();
+        QTest::keySequence(&text1, QKeySequence::SelectAll);
+        QTest::keyClick(&text1, Qt::Key_Delete);
+        from = 0;
+    }
+    report("sent_mb", static_cast<double>(writer.written()) / 1e6);
+    report("shown_mb", static_cast<double>(shown) / 1e6);
+    report("identical", identical && shown == static_cast<std::int64_t>(writer.written()) ? 1 : 0);
+    report("fillings", fillings);
+    report("messages", rig.host().messageCount());
+    report("largest_text_mb", largestMb);
+    report("peak_rss_mb", static_cast<double>(ProcessStats::peakResidentBytes()) / 1e6);
+    return 0;
+}
+
 int runChild(int argc, char **argv)
 {
     QApplication application(argc, argv);
@@ -145,12 +206,56 @@ int runChild(int argc, char **argv)
             return runMemory(kind, count, arguments.value(5) == u"1");
         if (row == u"keys")
             return runKeys(kind, count);
+        if (row == u"full")
+            return runFull(count);
     } catch (const std::exception &failure) {
         std::fprintf(stderr, "%s: %s\n", program, failure.what());
         return 1;
     }
     std::fprintf(stderr, "%s: unknown run \"%s\"\n", program, qPrintable(row));
     return 2;
+}
+
+// The full-box row, in a memory control group of its own (cgroup v1, as
+// root): it must live, whatever the device sends.
+void runFullInGroup(qsizetype total, qint64 limit)
+{
+    const QString group = u"/sys/fs/cgroup/memory/linewatch-bench-%1"_s.arg(::getpid());
+    if (::geteuid() != 0 || !QDir().mkdir(group)) {
+        std::printf("skipped: it needs root and the cgroup v1 memory controller at /sys/fs/cgroup/memory\n");
+        return;
+    }
+    const auto writeTo = [&group](const char *file, const QByteArray &value) {
+        QFile control(group + u'/' + QLatin1StringView(file));
+        return control.open(QIODevice::WriteOnly) && control.write(value) == value.size();
+    };
+    writeTo("memory.limit_in_bytes", QByteArray::number(limit));
+    std::fprintf(stderr, "[%s] running full %lld in %s\n", program, static_cast<long long>(total), qPrintable(group));
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(u"/bin/sh"_s, {u"-c"_s, u"echo $$ > \"$1/cgroup.procs\" && exec \"$0\" --run full random \"$2\""_s,
+                               QCoreApplication::applicationFilePath(), group, QString::number(total)});
+    child.waitForFinished(-1);
+    Figures figures;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() == 2)
+            figures.insert(QString::fromLatin1(fields.at(0)), fields.at(1).toDouble());
+    }
+    QFile oomControl(group + u"/memory.oom_control"_s);
+    QByteArray oom;
+    if (oomControl.open(QIODevice::ReadOnly))
+        oom = oomControl.readAll();
+    const qsizetype killsAt = oom.indexOf("oom_kill ");
+    const int kills = killsAt < 0 ? -1 : oom.mid(killsAt + 9).split('\n').first().toInt();
+    QDir().rmdir(group);
+    const bool lived = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    std::printf("limit %.0f MiB: lived %s (exit %d, kills by the kernel %d); budget %.0f MB; sent %.0f MB,\n"
+                "shown %.0f MB, identical %s; fillings %.0f, messages %.0f; largest text %.0f MB; peak RSS %.0f MB\n",
+                static_cast<double>(limit) / 1024 / 1024, lived ? "yes" : "NO", child.exitCode(), kills,
+                figures.value(u"budget_mb"_s), figures.value(u"sent_mb"_s), figures.value(u"shown_mb"_s),
+                figures.value(u"identical"_s) == 1 ? "yes" : "NO", figures.value(u"fillings"_s),
+                figures.value(u"messages"_s), figures.value(u"largest_text_mb"_s), figures.value(u"peak_rss_mb"_s));
 }
 
 double figure(const std::optional<Figures> &figures, const QString &key)
@@ -208,6 +313,12 @@ int runAll(bool quick)
     std::printf("Targets: a key press at the start of 100 M characters under 5 ms (median) and 16 ms (most);\n"
                 "at 1000 M, Ctrl+Home, Ctrl+End and a jump to the middle each under 16 ms, and resident\n"
                 "memory under 1200 MB for random bytes.\n");
+
+    std::printf("\nA full text box: a device sends random bytes as fast as the line takes them into a\n"
+                "program in a memory control group; each time the box is full (one message each),\n"
+                "the text is checked against what was sent, then selected whole and deleted.\n");
+    runFullInGroup(quick ? 300'000'000 : 1'200'000'000, qint64(600) * 1024 * 1024);
+    std::printf("Target: it lives, one message each filling, and shows exactly every byte sent.\n");
     return 0;
 }
 
@@ -215,6 +326,8 @@ int runAll(bool quick)
 
 int main(int argc, char *argv[])
 {
+    if (DeviceWriter::isWriterInvocation(argc, argv))
+        return DeviceWriter::writerMain(argc, argv);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc >= 2 && std::strcmp(argv[1], "--run") == 0)
