@@ -39,10 +39,14 @@ deb: build
 check-installed: deb
 	scripts/check-installed.sh
 
-# Figures for the text box and the serial path (several minutes; --quick for
-# a short run): build/bench_textbox, build/bench_soak --seconds 600.
+# Figures for the text box and the serial path (several minutes each; --quick
+# for a short run): build/bench_textbox, then the storage (memory per
+# character, long texts, a full text box in a memory cgroup as root) and the
+# choice of compressor. build/bench_soak --seconds 600 is the long run.
 bench: build
 	$(BUILD_DIR)/bench_textbox
+	$(BUILD_DIR)/bench_storage
+	$(BUILD_DIR)/bench_compression
 
 # The whole suite, headless (Qt's offscreen platform; the program test brings
 # its own Xvfb).

@@ -119,6 +119,32 @@ TEST(LineIndexTest, AppendsAndEditsGiveTheSameIndexAsARebuild)
     }
 }
 
+// A "\r\n" whose halves fall in two chunks of storage is still one break,
+// whether it came in one join or two, and edits between and around it keep
+// it so.
+TEST(LineIndexTest, ABreakSplitByAChunkEdgeIsOneBreak)
+{
+    const qsizetype edge = 8192;
+    TextValue text = QString(edge - 1, u'a') + u"\r"_s;
+    text = text + u"\nb\tc"_s;
+    const LineIndex index(text);
+    EXPECT_EQ(index.lineCount(), 2);
+    EXPECT_EQ(index.lineEnd(0), edge - 1);
+    EXPECT_EQ(index.lineStart(1), edge + 1);
+    EXPECT_EQ(index.lineAt(edge), 0) << "between the \\r and the \\n is the end of the line before";
+    EXPECT_EQ(index.lineAt(edge + 1), 1);
+    EXPECT_EQ(index.columnOf(1, edge + 3), 8);
+    EXPECT_EQ(index.widestLineWidth(), edge - 1);
+
+    const TextValue parted = text.replaced(edge, 0, u"x"_s);
+    EXPECT_EQ(LineIndex(parted).lineCount(), 3);
+    EXPECT_EQ(LineIndex(parted).lineStarts(), (std::vector<qsizetype>{0, edge, edge + 2}));
+    const TextValue joined = parted.replaced(edge, 1, QString());
+    EXPECT_EQ(LineIndex(joined).lineCount(), 2);
+    EXPECT_EQ(LineIndex(joined).lineStart(1), edge + 1);
+    EXPECT_EQ(LineIndex(joined).lineEnd(0), edge - 1);
+}
+
 TEST(LineIndexTest, WidestLineFollowsLinesThatGrowAndShrink)
 {
     QString text = u"aaaaaa\nbb"_s;

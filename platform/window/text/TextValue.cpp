@@ -89,10 +89,13 @@ void TextValue::appendInPlace(QStringView tail)
         if (m_open && m_open->room() > 0) {
             const QStringView piece = tail.first(std::min(tail.size(), m_open->room()));
             if (m_open->fits(piece)) {
+                const qsizetype at = m_open->used();
                 m_open->append(piece);
                 if (m_open->full())
                     TextTree::ChunkCompressor::offer(m_open);
-                summary = TextTree::Summary::join(summary, TextTree::summarize(piece));
+                // Summed up from the chunk: one byte a character to look at,
+                // where the piece has two.
+                summary = TextTree::Summary::join(summary, TextTree::summarize(*m_open, at, at + piece.size()));
                 m_openLeaf = TextTree::leaf(m_open, summary.size, summary);
                 tail = tail.sliced(piece.size());
                 continue;
