@@ -1,6 +1,5 @@
 #include "TextBox.h"
 
-#include "MemoryLimit.h"
 #include "ScrollBar.h"
 #include "TextBoxAccessible.h"
 
@@ -85,37 +84,7 @@ TextBox::TextBox(QWidget *parent)
     updateScrollBars();
     m_appendRepaint.setSingleShot(true);
     connect(&m_appendRepaint, &QTimer::timeout, this, &TextBox::showAppended);
-    m_budget = static_cast<qsizetype>(MemoryLimit::available() / 2);
-    // Compression frees room on its own, and is done within a fraction of
-    // a second of the text coming in.
-    m_roomWatch.setInterval(100);
-    connect(&m_roomWatch, &QTimer::timeout, this, &TextBox::lookForRoom);
-}
-
-bool TextBox::isFull() const
-{
-    const bool full = TextValue::bytesInUse() > m_budget - std::min(m_reserve, m_budget / 2);
-    if (full && !m_roomWatch.isActive())
-        m_roomWatch.start();
-    return full;
-}
-
-void TextBox::setReserve(qsizetype bytes)
-{
-    m_reserve = std::max<qsizetype>(bytes, 0);
-}
-
-void TextBox::setMemoryBudget(qsizetype bytes)
-{
-    m_budget = std::max<qsizetype>(bytes, 0);
-}
-
-void TextBox::lookForRoom()
-{
-    if (isFull())
-        return;
-    m_roomWatch.stop();
-    Q_EMIT roomAvailable();
+    connect(&m_memory, &MemoryBudget::roomAvailable, this, &TextBox::roomAvailable);
 }
 
 TextBox::~TextBox() = default;
@@ -191,7 +160,7 @@ void TextBox::showChange(const EditableText::Change &change)
         }
     }
     // Room is what a full box needs, not the means to undo its making.
-    if (change.removed > 0 && !change.replaced && isFull())
+    if (change.removed > 0 && !change.replaced && m_memory.isFull())
         m_content.forgetHistory();
     if (change.textChanged())
         updateScrollBars();

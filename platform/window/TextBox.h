@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EditableText.h"
+#include "MemoryBudget.h"
 #include "TextPainter.h"
 #include "TextValue.h"
 
@@ -47,12 +48,12 @@ class ScrollBar;
 // moves the focus, as in a form; a tab gets into the content by paste, input
 // method or set.
 //
-// Its size limit is a memory budget: what the text's storage takes
-// (TextValue::bytesInUse(), the undo history's included) stays within half
-// the memory the process may use (MemoryLimit). The box is full once less
-// than a reserve, the most one append may add, is left; it says so
-// (isFull()), and says when there is room again (roomAvailable()), for its
-// owner to hold appends back meanwhile. It never refuses a set: the owner
+// Its size limit is a memory budget (MemoryBudget): what the text's storage
+// takes, the undo history's included, stays within half the memory the
+// process may use. The box is full once less than a reserve, the most one
+// append may add, is left; it says so (isFull()), and says when there is
+// room again (roomAvailable()), for its owner to hold appends back
+// meanwhile. It never refuses a set: the owner
 // that asks before appending never goes past the budget. An edit that
 // removes text while the box is full lets go of the undo history, so that
 // what was removed is really given back.
@@ -104,13 +105,13 @@ public:
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
-    bool isFull() const;
+    bool isFull() const { return m_memory.isFull(); }
     // The most one append may add, in bytes of storage (one a character).
-    void setReserve(qsizetype bytes);
+    void setReserve(qsizetype bytes) { m_memory.setReserve(bytes); }
     // The budget itself, half the memory the process may use unless set:
     // for tests, which fill a box without filling the machine.
-    void setMemoryBudget(qsizetype bytes);
-    qsizetype memoryBudget() const { return m_budget; }
+    void setMemoryBudget(qsizetype bytes) { m_memory.setLimit(bytes); }
+    qsizetype memoryBudget() const { return m_memory.limit(); }
 
     // Appends repaint at most this often: a device trickling a few bytes at a
     // time must not cost a full repaint per burst.
@@ -165,7 +166,6 @@ private:
     void repaintForAppend(qsizetype line, qsizetype column);
     void showAppended();
     void drawFocusFrame();
-    void lookForRoom();
 
     // The scroll area's own bars, which it owns.
     ScrollBar *m_verticalBar = nullptr;
@@ -187,8 +187,5 @@ private:
     // scroll bar while an append's scroll waits to be shown.
     qsizetype m_shownTop = 0;
     bool m_appending = false;
-    qsizetype m_budget = 0;
-    qsizetype m_reserve = 0;
-    // Runs while the box is full, to tell when room comes back.
-    mutable QTimer m_roomWatch;
+    MemoryBudget m_memory;
 };

@@ -1,0 +1,42 @@
+#include "MemoryBudget.h"
+
+#include "MemoryLimit.h"
+#include "TextValue.h"
+
+#include <algorithm>
+
+MemoryBudget::MemoryBudget(QObject *parent)
+    : QObject(parent)
+    , m_limit(static_cast<qsizetype>(MemoryLimit::available() / 2))
+{
+    // Compression is done within a fraction of a second of text coming in.
+    m_watch.setInterval(100);
+    connect(&m_watch, &QTimer::timeout, this, &MemoryBudget::lookForRoom);
+}
+
+bool MemoryBudget::isFull() const
+{
+    // A reserve of more than half would leave a small limit no room at all.
+    const bool full = TextValue::bytesInUse() > m_limit - std::min(m_reserve, m_limit / 2);
+    if (full && !m_watch.isActive())
+        m_watch.start();
+    return full;
+}
+
+void MemoryBudget::setReserve(qsizetype bytes)
+{
+    m_reserve = std::max<qsizetype>(bytes, 0);
+}
+
+void MemoryBudget::setLimit(qsizetype bytes)
+{
+    m_limit = std::max<qsizetype>(bytes, 0);
+}
+
+void MemoryBudget::lookForRoom()
+{
+    if (isFull())
+        return;
+    m_watch.stop();
+    Q_EMIT roomAvailable();
+}

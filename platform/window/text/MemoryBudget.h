@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QtCore/QObject>
+#include <QtCore/QTimer>
+
+// How much a text may grow: what every text value's storage takes together
+// (TextValue::bytesInUse(), compressed chunks at their compressed size)
+// against a limit, half the memory the process may use (MemoryLimit) unless
+// set otherwise. It is full once less than a reserve, the most one append
+// may add, is left: an owner that asks before each append never goes past
+// the limit.
+//
+// While full it looks for room now and then, since compression frees some
+// on its own, and says when there is room again.
+class MemoryBudget : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MemoryBudget(QObject *parent = nullptr);
+
+    bool isFull() const;
+    void setReserve(qsizetype bytes);
+    void setLimit(qsizetype bytes);
+    qsizetype limit() const { return m_limit; }
+
+Q_SIGNALS:
+    // It was full and is no longer.
+    void roomAvailable();
+
+private:
+    void lookForRoom();
+
+    qsizetype m_limit = 0;
+    qsizetype m_reserve = 0;
+    // Runs while full.
+    mutable QTimer m_watch;
+};
