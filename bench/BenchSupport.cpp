@@ -1,6 +1,7 @@
 #include "BenchSupport.h"
 
 #include "ByteStream.h"
+#include "DeviceWriter.h"
 
 #include <QtCore/QByteArray>
 #include <QtCore/QCoreApplication>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -96,6 +98,31 @@ bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count, 
             && shown.mid(from + at, length) == QString::fromLatin1(QByteArrayView(piece.constData(), length));
     }
     return same;
+}
+
+std::optional<int> startAsWriter(int argc, char **argv)
+{
+    if (DeviceWriter::isWriterInvocation(argc, argv))
+        return DeviceWriter::writerMain(argc, argv);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return std::nullopt;
+}
+
+int rowsMain(int argc, char **argv, const char *program, int (*runChild)(int, char **), int (*runAll)(bool quick))
+{
+    if (const std::optional<int> writer = startAsWriter(argc, argv))
+        return *writer;
+    if (argc >= 2 && std::strcmp(argv[1], "--run") == 0)
+        return runChild(argc, argv);
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const bool quick = arguments.contains(u"--quick"_s);
+    if (arguments.size() > (quick ? 2 : 1)) {
+        std::fprintf(stderr, "usage: %s [--quick]\n", program);
+        return 2;
+    }
+    return runAll(quick);
 }
 
 } // namespace BenchSupport

@@ -30,6 +30,14 @@ using Figures = QHash<QString, double>;
 // Runs a row; nothing when the child failed. `program` names it in messages.
 std::optional<Figures> runInChild(const char *program, const QStringList &arguments);
 
+// What every benchmark program does first: be the device writer when it was
+// started as one (returning its exit status), and take Qt's offscreen
+// platform unless told otherwise.
+std::optional<int> startAsWriter(int argc, char **argv);
+// The whole of main() for a program of rows: a child runs its row
+// (runChild), the parent all rows (runAll), with or without --quick.
+int rowsMain(int argc, char **argv, const char *program, int (*runChild)(int, char **), int (*runAll)(bool quick));
+
 // Runs the event loop until the condition holds, checking it every `pollMs`
 // (a slow poll keeps the checking out of CPU figures); false on timeout.
 bool runUntil(const std::function<bool()> &condition, double timeoutSeconds, int pollMs = 1);

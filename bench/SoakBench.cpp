@@ -210,10 +210,8 @@ private:
 
 int main(int argc, char *argv[])
 {
-    if (DeviceWriter::isWriterInvocation(argc, argv))
-        return DeviceWriter::writerMain(argc, argv);
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (const std::optional<int> writer = BenchSupport::startAsWriter(argc, argv))
+        return *writer;
     QApplication application(argc, argv);
 
     Options options;

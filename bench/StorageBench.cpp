@@ -38,12 +38,7 @@
 #endif
 
 using namespace Qt::StringLiterals;
-using BenchSupport::Clock;
-using BenchSupport::Figures;
-using BenchSupport::maximum;
-using BenchSupport::median;
-using BenchSupport::millisecondsSince;
-using BenchSupport::report;
+using namespace BenchSupport;
 
 namespace {
 
@@ -326,18 +321,5 @@ int runAll(bool quick)
 
 int main(int argc, char *argv[])
 {
-    if (DeviceWriter::isWriterInvocation(argc, argv))
-        return DeviceWriter::writerMain(argc, argv);
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc >= 2 && std::strcmp(argv[1], "--run") == 0)
-        return runChild(argc, argv);
-    QCoreApplication application(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    const bool quick = arguments.contains(u"--quick"_s);
-    if (arguments.size() > (quick ? 2 : 1)) {
-        std::fprintf(stderr, "usage: bench_storage [--quick]\n");
-        return 2;
-    }
-    return runAll(quick);
+    return BenchSupport::rowsMain(argc, argv, program, runChild, runAll);
 }

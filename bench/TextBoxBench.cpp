@@ -40,14 +40,7 @@
 #include <vector>
 
 using namespace Qt::StringLiterals;
-using BenchSupport::Clock;
-using BenchSupport::Figures;
-using BenchSupport::maximum;
-using BenchSupport::median;
-using BenchSupport::millisecondsSince;
-using BenchSupport::report;
-using BenchSupport::runInChild;
-using BenchSupport::runUntil;
+using namespace BenchSupport;
 
 namespace {
 
@@ -569,23 +562,5 @@ int runAll(bool quick)
 
 int main(int argc, char *argv[])
 {
-    if (DeviceWriter::isWriterInvocation(argc, argv))
-        return DeviceWriter::writerMain(argc, argv);
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc >= 2 && std::strcmp(argv[1], "--run") == 0)
-        return runChild(argc, argv);
-
-    QCoreApplication application(argc, argv);
-    bool quick = false;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments.at(i) == u"--quick") {
-            quick = true;
-        } else {
-            std::fprintf(stderr, "usage: bench_textbox [--quick]\n");
-            return 2;
-        }
-    }
-    return runAll(quick);
+    return BenchSupport::rowsMain(argc, argv, "bench_textbox", runChild, runAll);
 }
