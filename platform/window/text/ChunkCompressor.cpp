@@ -141,7 +141,10 @@ private:
 
 void ChunkCompressor::offer(const std::shared_ptr<const Chunk> &chunk)
 {
-    Worker::instance().offer(chunk);
+    // A few hundred characters (an edit's leaf) would not shrink by enough
+    // to pay for their own allocation.
+    if (chunk->plainSize() >= 1024)
+        Worker::instance().offer(chunk);
 }
 
 qsizetype ChunkCompressor::pending()

@@ -50,7 +50,7 @@ TextValue TextValue::slice(qsizetype position, qsizetype length) const
 {
     position = std::clamp<qsizetype>(position, 0, size());
     length = std::clamp<qsizetype>(length, 0, size() - position);
-    const NodePtr rest = TextTree::split(m_root, position).second;
+    const NodePtr rest = TextTree::split(balancedTree(), position).second;
     return fromTree(TextTree::split(rest, length).first);
 }
 
@@ -117,7 +117,7 @@ TextValue TextValue::replaced(qsizetype from, qsizetype removed, const TextValue
 {
     from = std::clamp<qsizetype>(from, 0, size());
     removed = std::clamp<qsizetype>(removed, 0, size() - from);
-    return fromTree(TextTree::replace(balancedTree(), from, removed, inserted.m_root));
+    return fromTree(TextTree::replace(balancedTree(), from, removed, inserted.balancedTree()));
 }
 
 bool TextValue::extends(const TextValue &earlier) const
