@@ -15,8 +15,8 @@ class Chunk;
 //
 // Zstandard rather than LZ4: on chunks of 8 Ki characters it stores a
 // sensor's readings in 0.10 bytes a character against LZ4's 0.25, and short
-// lines in 0.31 against 0.71; it decompresses a chunk in about 17 us, well
-// within a frame, and compresses at about 250 MB/s, more than a
+// lines in 0.31 against 0.71; it decompresses a chunk in 10 to 20 us, well
+// within a frame, and compresses 250 to 360 MB/s on one core, more than a
 // pseudo-terminal flat out brings (bench_compression prints the figures).
 //
 // Without an application object nothing is compressed: there is no event
