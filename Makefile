@@ -5,7 +5,7 @@ BUILD_DIR := build
 PRESET    := default
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo screenshots deb check-installed bench test test-asan test-tsan fuzz clean
+.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-asan test-tsan fuzz clean
 
 all: build
 
@@ -31,11 +31,18 @@ demo: build
 screenshots: build
 	scripts/screenshots.sh
 
-# A Debian package of the program: build/linewatch_<version>_<arch>.deb.
-deb: build
-	cd $(BUILD_DIR) && cpack -G DEB
+# The Debian packages, built with dpkg-buildpackage from debian/ (the tests
+# that a build environment allows run in the build):
+# build/linewatch_<version>_<arch>.deb, its -dbgsym package and the source.
+deb: deps
+	scripts/build-deb.sh
 
-# Installs that package, starts the installed program under Xvfb, removes it.
+# lintian on the packages and the source, pedantic: any error or warning fails.
+lintian: deb
+	lintian --pedantic --fail-on error,warning build/linewatch_*_source.changes build/linewatch_*_$(shell dpkg --print-architecture).changes
+
+# Installs that package, checks its manual page and desktop files, starts the
+# installed program under Xvfb, removes it.
 check-installed: deb
 	scripts/check-installed.sh
 

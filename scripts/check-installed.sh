@@ -1,7 +1,9 @@
 #!/bin/sh
-# Installs the Debian package from `make deb`, starts the installed program
-# under Xvfb, presses "Quit" and checks that it ended cleanly; then removes
-# the package again. The port is never opened.
+# Installs the Debian package from `make deb`, checks what it put in place
+# (the manual page as man finds it, the desktop entry and metainfo as the
+# desktop reads them), starts the installed program under Xvfb, presses
+# "Quit" and checks that it ended cleanly; then removes the package again.
+# The port is never opened.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -24,9 +26,11 @@ xvfb=$!
 while [ ! -s "$work/display" ]; do sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 
-test -f /usr/share/applications/io.linewatch.linewatch.desktop
+desktop-file-validate /usr/share/applications/io.linewatch.linewatch.desktop
 test -f /usr/share/icons/hicolor/scalable/apps/io.linewatch.linewatch.svg
-test -f /usr/share/metainfo/io.linewatch.linewatch.metainfo.xml
+appstreamcli validate --no-net --pedantic /usr/share/metainfo/io.linewatch.linewatch.metainfo.xml >/dev/null
+page=$(man -w linewatch) || { echo "man finds no page for linewatch" >&2; exit 1; }
+man linewatch 2>/dev/null | grep -q "watch a serial line" || { echo "man linewatch shows no such page" >&2; exit 1; }
 
 /usr/bin/linewatch &
 program=$!
@@ -39,4 +43,4 @@ if [ "$status" -ne 0 ]; then
     echo "the installed linewatch exited with status $status" >&2
     exit 1
 fi
-echo "installed package: $package starts, shows its window and quits with status 0"
+echo "installed package: $package has its manual page ($page), starts, shows its window and quits with status 0"
