@@ -10,8 +10,9 @@
 // copy of the whole text: values that share their storage with the text they
 // came from, so even removing everything costs the history next to nothing
 // while the text holds the same characters. At most MaxSteps edits are kept;
-// the oldest go first. Undoing
-// the newest edit, then the one before, and so on, always finds its
+// the oldest go first.
+//
+// Undoing the newest edit, then the one before, and so on, always finds its
 // characters where they were: the only other changes a text box gets while
 // keeping its history are appends at the end, which move nothing. The owner
 // clears the history on any other change of the text.
