@@ -197,22 +197,28 @@ qsizetype covering(const Node &node, qsizetype offset, qsizetype from, qsizetype
                     column);
 }
 
-// The bounds of the leaf holding the character at `position`.
-std::pair<qsizetype, qsizetype> leafAround(const Node &node, qsizetype position)
+// The leaf holding the character at `position`, and where that leaf starts.
+std::pair<const Node *, qsizetype> leafAt(const Node &node, qsizetype position)
 {
     qsizetype offset = 0;
     const Node *at = &node;
     while (!at->isLeaf()) {
         const qsizetype leftSize = at->left->size();
-        if (position < leftSize) {
+        if (position - offset < leftSize) {
             at = at->left.get();
         } else {
             offset += leftSize;
-            position -= leftSize;
             at = at->right.get();
         }
     }
-    return {offset, offset + at->size()};
+    return {at, offset};
+}
+
+// The bounds of the leaf holding the character at `position`.
+std::pair<qsizetype, qsizetype> leafAround(const Node &node, qsizetype position)
+{
+    const auto [leaf, start] = leafAt(node, position);
+    return {start, start + leaf->size()};
 }
 
 } // namespace
@@ -404,17 +410,8 @@ NodePtr replace(const NodePtr &node, qsizetype from, qsizetype removed, const No
 
 char16_t at(const Node &node, qsizetype position)
 {
-    const Node *at = &node;
-    while (!at->isLeaf()) {
-        const qsizetype leftSize = at->left->size();
-        if (position < leftSize) {
-            at = at->left.get();
-        } else {
-            position -= leftSize;
-            at = at->right.get();
-        }
-    }
-    return at->chunk->at(position);
+    const auto [leaf, start] = leafAt(node, position);
+    return leaf->chunk->at(position - start);
 }
 
 qsizetype breaksBefore(const Node &node, qsizetype position)
