@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ByteStream.h"
+
 #include <QtCore/QByteArray>
 
 #include <cstdint>
@@ -11,7 +13,8 @@
 // a piece at a time, the same for the same seed:
 // - readings: what a sensor logs, a numbered line of measurements that
 //   drift, 80 characters with its "\r\n" (the demo device's kind of text);
-// - random bytes: every byte value, equally likely: nothing to compress;
+// - random bytes: every byte value, in lines of random length (ByteStream,
+//   what the throughput and full-box runs send): nothing to compress;
 // - short lines: a digit and "\n", "7\n".
 class SampleText
 {
@@ -50,12 +53,8 @@ private:
         switch (m_kind) {
         case Kind::RandomBytes: {
             const qsizetype start = m_pending.size();
-            m_pending.resize(start + atLeast + 3);
-            for (qsizetype i = start; i < m_pending.size(); i += 4) {
-                const auto word = static_cast<std::uint32_t>(m_random());
-                for (qsizetype k = 0; k < 4 && i + k < m_pending.size(); ++k)
-                    m_pending[i + k] = static_cast<char>(word >> (8 * k));
-            }
+            m_pending.resize(start + atLeast);
+            m_bytes.generate(m_pending.data() + start, static_cast<std::size_t>(atLeast));
             return;
         }
         case Kind::ShortLines:
@@ -86,6 +85,7 @@ private:
 
     Kind m_kind;
     std::mt19937 m_random;
+    ByteStream m_bytes;
     QByteArray m_pending;
     double m_temperature = 21.0;
     double m_humidity = 45.0;

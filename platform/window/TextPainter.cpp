@@ -67,16 +67,17 @@ void TextPainter::paintLine(QPainter &painter, const EditableText &text, const V
 {
     const LineIndex &lines = text.lines();
     const qsizetype cursor = text.cursor();
-    const qsizetype end = lines.lineEnd(line);
+    const LineIndex::Bounds bounds = lines.bounds(line);
+    const qsizetype end = bounds.end;
     const bool composing = !view.preedit.isEmpty() && text.lineAtCaret() == line;
     const qsizetype composed = composing ? view.preedit.size() : 0;
     // A composition pushes what follows the caret right, so what is in view
     // may start up to its length further left.
-    const qsizetype from = lines.positionCovering(line, fromColumn - composed);
-    const qsizetype to = std::min(lines.positionCovering(line, toColumn) + 1, end);
+    const qsizetype from = lines.positionCovering(bounds, fromColumn - composed);
+    const qsizetype to = std::min(lines.positionCovering(bounds, toColumn) + 1, end);
     // Only the slice in view is read, with a character either side for a
     // surrogate pair that an edge cuts.
-    const qsizetype sliceFrom = std::max(from - 1, lines.lineStart(line));
+    const qsizetype sliceFrom = std::max(from - 1, bounds.start);
     const QString slice = text.text().mid(sliceFrom, std::min(to + 1, end) - sliceFrom);
     const auto at = [&](qsizetype position) {
         const qsizetype offset = position - sliceFrom;
@@ -86,7 +87,7 @@ void TextPainter::paintLine(QPainter &painter, const EditableText &text, const V
     const auto advance = [](qsizetype column, QChar c) {
         return c == u'\t' ? LineIndex::nextTabStop(column) : column + 1;
     };
-    const qsizetype startColumn = lines.columnOf(line, from) + (composing && from > cursor ? composed : 0);
+    const qsizetype startColumn = lines.columnOf(bounds, from) + (composing && from > cursor ? composed : 0);
 
     const qsizetype selStart = text.selectionStart();
     const qsizetype selEnd = text.selectionEnd();

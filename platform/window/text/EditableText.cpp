@@ -52,7 +52,8 @@ EditableText::Change EditableText::setText(const TextValue &text)
         // What was the last line changes from where the text ended; when the
         // append only completed its "\r\n", from the start of the line after.
         change.line = oldLineCount - 1;
-        change.column = oldSize >= m_lines.lineStart(change.line) ? column(oldSize) : 0;
+        const qsizetype lineStart = m_lines.lineStart(change.line);
+        change.column = oldSize >= lineStart ? m_lines.columnOf({.start = lineStart}, oldSize) : 0;
     } else {
         change.replaced = true;
         change.caretPlaced = true;

@@ -52,31 +52,43 @@ qsizetype LineIndex::lineAt(qsizetype position) const
 
 qsizetype LineIndex::columnOf(qsizetype line, qsizetype position) const
 {
+    return columnOf(Bounds{.start = lineStart(line)}, position);
+}
+
+qsizetype LineIndex::columnOf(const Bounds &line, qsizetype position) const
+{
     if (!m_text.m_root)
         return 0;
-    return TextTree::runOf(*m_text.m_root, lineStart(line), position).apply(0);
+    return TextTree::runOf(*m_text.m_root, line.start, position).apply(0);
 }
 
 qsizetype LineIndex::lineWidth(qsizetype line) const
 {
-    return columnOf(line, lineEnd(line));
+    const Bounds found = bounds(line);
+    return columnOf(found, found.end);
 }
 
 qsizetype LineIndex::positionCovering(qsizetype line, qsizetype column) const
 {
+    return positionCovering(bounds(line), column);
+}
+
+qsizetype LineIndex::positionCovering(const Bounds &line, qsizetype column) const
+{
     if (!m_text.m_root)
         return 0;
-    return TextTree::positionCovering(*m_text.m_root, lineStart(line), lineEnd(line), column);
+    return TextTree::positionCovering(*m_text.m_root, line.start, line.end, column);
 }
 
 qsizetype LineIndex::positionNear(qsizetype line, double column) const
 {
+    const Bounds found = bounds(line);
     const auto whole = static_cast<qsizetype>(std::floor(std::max(column, 0.0)));
-    const qsizetype position = positionCovering(line, whole);
-    if (position == lineEnd(line))
+    const qsizetype position = positionCovering(found, whole);
+    if (position == found.end)
         return position;
     // Within the cell, the nearer edge.
-    const qsizetype from = columnOf(line, position);
+    const qsizetype from = columnOf(found, position);
     const qsizetype to = m_text.at(position) == u'\t' ? nextTabStop(from) : from + 1;
     return column < static_cast<double>(from + to) / 2 ? position : position + 1;
 }

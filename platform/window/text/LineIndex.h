@@ -50,6 +50,18 @@ public:
     qsizetype positionCovering(qsizetype line, qsizetype column) const;
     qsizetype widestLineWidth() const;
 
+    // Where a line's characters start and end. Finding them is the costly
+    // part of a lookup, so a caller asking several things of one line (a
+    // painter, for every line it draws) finds them once and passes them on.
+    struct Bounds
+    {
+        qsizetype start = 0;
+        qsizetype end = 0;
+    };
+    Bounds bounds(qsizetype line) const { return {lineStart(line), lineEnd(line)}; }
+    qsizetype columnOf(const Bounds &line, qsizetype position) const;
+    qsizetype positionCovering(const Bounds &line, qsizetype column) const;
+
     // Every line start and every tab, found by reading the whole text, not
     // from the storage's summaries: for tests.
     std::vector<qsizetype> lineStarts() const;

@@ -2,7 +2,6 @@
 
 #include "ChunkCompressor.h"
 
-
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -288,11 +287,6 @@ int heightOf(const NodePtr &node)
     return node ? node->height : 0;
 }
 
-Summary summarize(QStringView text)
-{
-    return summarizeCharacters(text.utf16(), text.size());
-}
-
 Summary summarize(const Chunk &chunk, qsizetype from, qsizetype to)
 {
     return withCharacters(chunk, from, to, [](const auto *characters, qsizetype length) {
@@ -328,7 +322,7 @@ NodePtr build(QStringView text)
         auto chunk = std::make_shared<Chunk>(!Chunk::isLatin1(piece), piece.size());
         chunk->append(piece);
         ChunkCompressor::offer(chunk);
-        leaves.push_back(leaf(std::move(chunk), piece.size(), summarize(piece)));
+        leaves.push_back(leaf(std::move(chunk), piece.size()));
     }
     return leaves.empty() ? NodePtr() : buildBalanced(leaves, 0, leaves.size());
 }

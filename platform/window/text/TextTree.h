@@ -93,8 +93,7 @@ struct Node
 qsizetype sizeOf(const NodePtr &node);
 int heightOf(const NodePtr &node);
 
-// The summary of some characters, by looking at each.
-Summary summarize(QStringView text);
+// The summary of some of a chunk's characters, by looking at each.
 Summary summarize(const Chunk &chunk, qsizetype from, qsizetype to);
 
 NodePtr leaf(std::shared_ptr<const Chunk> chunk, qsizetype length, const Summary &summary);
