@@ -5,7 +5,7 @@ set -eu
 
 packages="
     cmake make g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
     liblz4-dev libzstd-dev
     clang libclang-rt-14-dev

@@ -96,8 +96,10 @@ void Form1::Command1_Click()
     } catch (const ErrorReport &failure) {
         // A port that cannot be opened (absent, in use) is reported and the
         // program goes on: ending it would throw away all the text received.
-        m_host.messageBox(portErrorMessage(portLabelOf(Comm1.CommPort()), failure));
+        // The button offers "Open" again before the report is read: the port
+        // never opened.
         Command1.setCaption(u"Open"_s);
+        m_host.messageBox(portErrorMessage(portLabelOf(Comm1.CommPort()), failure));
         return;
     }
     Text1.setText(Text1.Text() + u"\r\n"_s);

@@ -2,6 +2,7 @@
 #include "Form1.h"
 #include "Host.h"
 #include "SerialPortControl.h"
+#include "TerminationSignals.h"
 
 #include <QtWidgets/QApplication>
 
@@ -22,6 +23,14 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(u"io.linewatch.linewatch"_s);
 
     Host host(u"linewatch"_s);
-    Form1 form(host, std::make_unique<SerialPortControl>());
-    return host.run(form.window(), [&form] { form.Form_Load(); });
+    int status = 0;
+    {
+        Form1 form(host, std::make_unique<SerialPortControl>());
+        status = host.run(form.window(), [&form] { form.Form_Load(); });
+    }
+    // The port is closed and put back with the form. Only then may a signal
+    // that asked the program to end take its course.
+    if (host.endingSignal() != 0)
+        TerminationSignals::raiseDefault(host.endingSignal());
+    return status;
 }

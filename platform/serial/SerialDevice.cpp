@@ -1,6 +1,5 @@
 #include "SerialDevice.h"
 
-#include "DeviceLockFile.h"
 #include "ErrorReport.h"
 #include "LineSpeed.h"
 #include "SystemError.h"
@@ -9,11 +8,16 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QScopeGuard>
-#include <QtSerialPort/QSerialPort>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -26,11 +30,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-[[noreturn]] void fail(std::int32_t number, const QString &device, const QString &reason)
-{
-    throw ErrorReport(number, device + u": "_s + reason);
-}
 
 // Tells from sysfs, without opening the device, whether a character device
 // is something other than a terminal (/dev/null, /dev/zero...): opening some
@@ -109,49 +108,51 @@ QString parityName(LineSettings::Parity parity)
 
 constexpr tcflag_t ParityMask = PARENB | PARODD | CMSPAR;
 
-QSerialPort::Parity toQt(LineSettings::Parity parity)
+// The rates <termios.h> has a constant for; any other goes through termios2.
+constexpr std::array<std::pair<std::int32_t, speed_t>, 30> StandardSpeeds{{
+    {50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200}, {300, B300},
+    {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600},
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+    {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600},
+    {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+}};
+
+std::optional<speed_t> standardSpeed(std::int32_t baud)
 {
-    switch (parity) {
-    case LineSettings::Parity::None: return QSerialPort::NoParity;
-    case LineSettings::Parity::Even: return QSerialPort::EvenParity;
-    case LineSettings::Parity::Odd: return QSerialPort::OddParity;
-    case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
-    case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
-    }
-    return QSerialPort::NoParity;
+    const auto found = std::find_if(StandardSpeeds.begin(), StandardSpeeds.end(),
+                                    [baud](const auto &entry) { return entry.first == baud; });
+    return found == StandardSpeeds.end() ? std::nullopt : std::optional(found->second);
 }
 
-QSerialPort::StopBits toQt(LineSettings::StopBits stopBits)
+// Raw, no flow control, reception on, modem lines ignored for carrier, and
+// no parity checking: a byte arrives as the line carried it, a parity or
+// framing error neither drops nor marks it.
+void makeRaw(termios &line, const LineSettings &settings)
 {
-    return stopBits == LineSettings::StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    ::cfmakeraw(&line);
+    line.c_cflag |= CLOCAL | CREAD;
+    line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | ParityMask | CSTOPB | CRTSCTS);
+    line.c_cflag |= sizeFlag(settings.dataBits()) | parityFlags(settings.parity());
+    if (settings.stopBits() == LineSettings::StopBits::Two)
+        line.c_cflag |= CSTOPB;
+    line.c_iflag &= ~static_cast<tcflag_t>(INPCK | PARMRK | IXON | IXOFF | IXANY);
+    line.c_iflag |= IGNPAR;
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
 }
 
-// The port opens at settings any terminal takes, so that a refusal of the
-// user's settings is told apart from a device that cannot be used.
-std::unique_ptr<QSerialPort> openForConfiguration(const QString &device)
+// The devices open right now, for the exit handler.
+struct OpenDevices
 {
-    auto port = std::make_unique<QSerialPort>();
-    port->setPortName(device);
-    port->setBaudRate(QSerialPort::Baud9600);
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(QSerialPort::NoParity);
-    port->setStopBits(QSerialPort::OneStop);
-    port->setFlowControl(QSerialPort::NoFlowControl);
-    if (port->open(QIODevice::WriteOnly))
-        return port;
-    const QString reason = port->errorString();
-    switch (port->error()) {
-    case QSerialPort::DeviceNotFoundError:
-        fail(ErrorNumber::DeviceAbsent, device, reason);
-    case QSerialPort::PermissionError:
-        // Its own lock file taken by someone in the meantime, or exclusive
-        // mode: the device is not ours to have.
-        fail(ErrorNumber::DeviceInUse, device, reason);
-    case QSerialPort::UnsupportedOperationError:
-        fail(ErrorNumber::NotATerminal, device, reason);
-    default:
-        fail(ErrorNumber::OpenFailed, device, reason);
-    }
+    std::mutex mutex;
+    std::vector<SerialDevice *> devices;
+};
+
+OpenDevices &openDevices()
+{
+    static OpenDevices open;
+    return open;
 }
 
 } // namespace
@@ -159,35 +160,75 @@ std::unique_ptr<QSerialPort> openForConfiguration(const QString &device)
 SerialDevice::SerialDevice(const QString &device, const LineSettings &settings,
                            bool dataTerminalReady)
     : m_path(checked(device))
+    , m_lock(m_path)
+    , m_fd(openDevice(m_path))
 {
-    DeviceLockFile::clearTheWay(m_path);
-    // Our own descriptor first: once QSerialPort has put the device in
-    // exclusive mode, nobody but root could open it again.
-    m_fd = UniqueFd(openDevice(m_path));
-    if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    const int fd = m_fd.get();
+    int heldExclusively = 0;
+    if (::ioctl(fd, TIOCGEXCL, &heldExclusively) == 0 && heldExclusively != 0)
+        SystemError::fail(m_path, EBUSY, u"opened exclusively by another program"_s);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
         SystemError::fail(m_path, EBUSY, u"locked by another program"_s);
     // Any other flock failure (ENOLCK: a file system without flock) leaves
     // the lock file as the only guard, which is what most tools rely on.
 
-    termios found = {};
-    if (::tcgetattr(m_fd.get(), &found) != 0) {
+    // Opening raised DTR; a device that resets on it should see as short a
+    // pulse as can be.
+    if (!dataTerminalReady)
+        setDataTerminalReady(false);
+
+    if (::tcgetattr(fd, &m_found) != 0) {
         // Some drivers answer EINVAL, not ENOTTY, for a device that is no
         // terminal.
         const int error = errno;
         SystemError::fail(m_path, error == EINVAL ? ENOTTY : error);
     }
-
-    m_port = openForConfiguration(m_path);
+    m_foundSpeed = LineSpeed::current(fd);
+    m_claimed = true;
+    auto putBack = qScopeGuard([this] { restore(); });
+    // Other programs (but root's) are refused the device from now on.
+    ::ioctl(fd, TIOCEXCL);
     apply(settings);
+    // Leaving a hang-up (speed 0) raises DTR again on some drivers.
     setDataTerminalReady(dataTerminalReady);
+    putBack.dismiss();
+
+    OpenDevices &open = openDevices();
+    static const bool restoredAtExit = std::atexit(&SerialDevice::restoreOpenDevicesAtExit) == 0;
+    Q_UNUSED(restoredAtExit);
+    const std::lock_guard guard(open.mutex);
+    open.devices.push_back(this);
 }
 
 SerialDevice::~SerialDevice()
 {
-    // Puts the device's settings back, leaves exclusive mode and removes the
-    // lock file; a hung-up line refuses the first two, and there is nothing
-    // left to put back then.
-    m_port->close();
+    {
+        OpenDevices &open = openDevices();
+        const std::lock_guard guard(open.mutex);
+        std::erase(open.devices, this);
+    }
+    restore();
+}
+
+void SerialDevice::restoreOpenDevicesAtExit()
+{
+    OpenDevices &open = openDevices();
+    const std::lock_guard guard(open.mutex);
+    for (SerialDevice *device : open.devices)
+        device->restore();
+}
+
+void SerialDevice::restore() noexcept
+{
+    // A hung-up line refuses all of this, and has nothing left to put back.
+    if (std::exchange(m_claimed, false)) {
+        const int fd = m_fd.get();
+        ::tcsetattr(fd, TCSANOW, &m_found);
+        if (m_foundSpeed > 0 && LineSpeed::current(fd) != m_foundSpeed)
+            LineSpeed::setAny(fd, static_cast<std::int32_t>(m_foundSpeed));
+        ::ioctl(fd, TIOCNXCL);
+    }
+    m_lock.release();
 }
 
 void SerialDevice::apply(const LineSettings &settings)
@@ -212,25 +253,18 @@ void SerialDevice::apply(const LineSettings &settings)
             LineSpeed::setAny(fd, static_cast<std::int32_t>(speedBefore));
     });
 
-    m_port->clearError();
-    if (!m_port->setBaudRate(settings.baudRate()) ||
-        !m_port->setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits())) ||
-        !m_port->setParity(toQt(settings.parity())) || !m_port->setStopBits(toQt(settings.stopBits())) ||
-        !m_port->setFlowControl(QSerialPort::NoFlowControl)) {
-        const QString reason = m_port->errorString();
-        m_port->clearError();
-        refuse(reason);
+    termios line = before;
+    makeRaw(line, settings);
+    const std::optional<speed_t> standard = standardSpeed(settings.baudRate());
+    if (standard) {
+        ::cfsetispeed(&line, *standard);
+        ::cfsetospeed(&line, *standard);
     }
-    // QSerialPort leaves the odd and sticky bits of an earlier parity behind
-    // when parity is turned off: harmless to the line, but the device should
-    // run exactly what was asked.
-    termios line = {};
-    if (::tcgetattr(fd, &line) != 0)
+    if (::tcsetattr(fd, TCSANOW, &line) != 0)
         refuse(SystemError::description(errno));
-    if (settings.parity() == LineSettings::Parity::None && (line.c_cflag & ParityMask) != 0) {
-        line.c_cflag &= ~ParityMask;
-        if (::tcsetattr(fd, TCSANOW, &line) != 0)
-            refuse(SystemError::description(errno));
+    if (!standard) {
+        if (const int error = LineSpeed::setAny(fd, settings.baudRate()); error != 0)
+            refuse(SystemError::description(error));
     }
 
     // A driver may keep its own idea of a setting without failing the call:
@@ -256,6 +290,6 @@ void SerialDevice::apply(const LineSettings &settings)
 
 void SerialDevice::setDataTerminalReady(bool on) noexcept
 {
-    m_port->setDataTerminalReady(on);
-    m_port->clearError();
+    const int dataTerminalReady = TIOCM_DTR;
+    ::ioctl(m_fd.get(), on ? TIOCMBIS : TIOCMBIC, &dataTerminalReady);
 }

@@ -1,27 +1,40 @@
 #pragma once
 
+#include "DeviceLock.h"
 #include "LineSettings.h"
 #include "UniqueFd.h"
 
 #include <QtCore/QString>
 
-#include <memory>
+#include <cstdint>
 
-class QSerialPort;
+#include <termios.h>
 
 // One serial device, open for reception and held the way other serial
 // tools expect while the object lives.
 //
-// QSerialPort owns the line: it takes the UUCP lock file and exclusive mode
-// (TIOCEXCL), sets the line raw at the asked settings, drives DTR, and puts
-// the device's own settings back on close. It is opened for configuration
-// only, never read: its reads would run on the thread that owns it, the
-// window's. Reception has a descriptor of its own (fd()), opened first, read
-// by the control's reader thread, and holding an exclusive flock() on the
-// device, which root's opens meet too.
+// Opening follows the order in which other programs are asked, so that a
+// line that is someone else's is never touched:
+// 1. the UUCP lock file (DeviceLock), before the device is opened;
+// 2. the device, non-blocking, read-only: one descriptor, read by the
+//    control's reader thread and used for every setting;
+// 3. exclusive mode set by another program (TIOCGEXCL: root's own opens
+//    pass it, so it is asked), then an exclusive flock(), which root meets
+//    too: either means the device is in use;
+// 4. DTR lowered at once when it is to be off, before any line setup;
+// 5. the device's own settings saved, exclusive mode taken, and the line set
+//    raw at the asked settings.
+// Closing undoes steps 5 and 3 and removes the lock, in reverse order: the
+// device gets its own settings back.
 //
-// Before anything is opened, the lock file is looked at (DeviceLockFile):
-// another program's live lock refuses the port, a stale one is removed.
+// The line is set up with termios directly. QSerialPort was not used for it:
+// its open takes a lock file of its own kind (QLockFile), which falls back to
+// /tmp when /var/lock cannot be written, takes any foreign lock older than
+// 30 s for stale, and is removed by name on close, whoever's it is by then.
+//
+// The toolkit ends the program with exit() when its display goes away,
+// without unwinding the window's objects. A device still open then is put
+// back (settings, exclusive mode, lock) by an exit handler.
 //
 // Settings are checked against what the device actually runs: a setting the
 // driver quietly ignores (a pseudo-terminal keeps 8 data bits and no parity;
@@ -50,7 +63,15 @@ public:
     void setDataTerminalReady(bool on) noexcept;
 
 private:
+    // Puts the device back as it was found: its settings, exclusive mode
+    // left, the lock removed. Once only; allocates nothing.
+    void restore() noexcept;
+    static void restoreOpenDevicesAtExit();
+
     QString m_path;
+    DeviceLock m_lock;
     UniqueFd m_fd;
-    std::unique_ptr<QSerialPort> m_port;
+    termios m_found = {};
+    std::int64_t m_foundSpeed = -1;
+    bool m_claimed = false; // settings saved and exclusive mode taken: restore() has work
 };

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-// The serial control over QSerialPort, with reception on a thread of its own.
+// The serial control over a Linux serial device, with reception on a thread of its own.
 //
 // Port N maps to /dev/ttyS{N-1} unless a different device map is given,
 // which is how tests point it at a pseudo-terminal. While open the device is

@@ -37,10 +37,24 @@ std::int32_t SystemError::lockFileErrorNumber(int error) noexcept
     return error == EACCES || error == EPERM ? ErrorNumber::PermissionDenied : ErrorNumber::OpenFailed;
 }
 
-void SystemError::fail(const QString &device, int error, const QString &detail)
+namespace {
+
+[[noreturn]] void report(std::int32_t number, const QString &device, int error, const QString &detail)
 {
-    QString text = device + u": "_s + description(error);
+    QString text = device + u": "_s + SystemError::description(error);
     if (!detail.isEmpty())
         text += u" ("_s + detail + u')';
-    throw ErrorReport(errorNumber(error), text);
+    throw ErrorReport(number, text);
+}
+
+} // namespace
+
+void SystemError::fail(const QString &device, int error, const QString &detail)
+{
+    report(errorNumber(error), device, error, detail);
+}
+
+void SystemError::failOnLockFile(const QString &device, int error, const QString &detail)
+{
+    report(lockFileErrorNumber(error), device, error, detail);
 }

@@ -29,4 +29,8 @@ std::int32_t lockFileErrorNumber(int error) noexcept;
 // is given.
 [[noreturn]] void fail(const QString &device, int error, const QString &detail = QString());
 
+// The same for a failed call on the device's lock file or lock directory,
+// under lockFileErrorNumber(error); `detail` names the file or directory.
+[[noreturn]] void failOnLockFile(const QString &device, int error, const QString &detail);
+
 } // namespace SystemError

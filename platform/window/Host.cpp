@@ -1,5 +1,6 @@
 #include "Host.h"
 
+#include "TerminationSignals.h"
 #include "Window.h"
 
 #include <QtCore/QCoreApplication>
@@ -30,6 +31,12 @@ int Host::run(Window &window, const std::function<void()> &load)
 {
     m_window = &window;
     QObject::connect(&window, &Window::closed, this, [this] { endProgram(0); });
+    m_terminationSignals = std::make_unique<TerminationSignals>();
+    QObject::connect(m_terminationSignals.get(), &TerminationSignals::received, this, [this](int signal) {
+        if (!m_ended)
+            m_endingSignal = signal;
+        endProgram(128 + signal);
+    });
     invoke(load);
     if (m_ended)
         return m_exitStatus;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class TerminationSignals;
 class Window;
 
 // The window host: starts a window, delivers control events to their
@@ -62,6 +63,8 @@ public:
     // Runs the window: raises Load through the dispatch point, then, unless
     // that ended the program, shows the window and runs the event loop until
     // the program ends. Closing the window ends the program with status 0.
+    // SIGTERM, SIGINT and SIGHUP end it the same way, from the event loop,
+    // with status 128 + the signal's number (see endingSignal()).
     // Returns the exit status.
     int run(Window &window, const std::function<void()> &load);
 
@@ -77,6 +80,9 @@ public:
     void endProgram(int status = 0);
 
     bool ended() const { return m_ended; }
+    // The signal that ended the program, 0 if none did. Its sender expects
+    // it to end the process once everything is put back (TerminationSignals::raiseDefault).
+    int endingSignal() const { return m_endingSignal; }
     int exitStatus() const { return m_exitStatus; }
     const QString &applicationTitle() const { return m_applicationTitle; }
 
@@ -110,4 +116,6 @@ private:
     int m_running = 0;
     bool m_ended = false;
     int m_exitStatus = 0;
+    int m_endingSignal = 0;
+    std::unique_ptr<TerminationSignals> m_terminationSignals;
 };

@@ -16,10 +16,13 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -148,6 +151,51 @@ TEST_F(ProgramTest, OpenReceiveQuitShowsEveryCharacterAndExitsZero)
     EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_program.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(lockFile())) << "the port's lock outlived the program";
+}
+
+bool sameLine(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag
+        && cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+// Ended from outside (kill, Ctrl+C in the terminal that started it, the end
+// of a session) or by losing its display, the program leaves the port the
+// way the close box does: the device's own settings back, its lock gone.
+TEST_F(ProgramTest, SignalsAndALostDisplayLeaveThePortAsTheProgramFoundIt)
+{
+    termios original = m_line.attributes();
+    cfsetispeed(&original, B4800);
+    cfsetospeed(&original, B4800);
+    ASSERT_EQ(::tcsetattr(m_line.masterFd(), TCSANOW, &original), 0);
+    original = m_line.attributes();
+
+    // 0 stands for the X server going away; it comes last, as it takes the
+    // display with it.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, 0}) {
+        SCOPED_TRACE(signal == 0 ? "display lost" : ::strsignal(signal));
+        startProgram();
+        clickAt(OpenButton);
+        ASSERT_TRUE(waitUntil([this] { return programHoldsTheLine() && QFileInfo::exists(lockFile()); }))
+            << "Open did not open port 1";
+        ASSERT_FALSE(sameLine(m_line.attributes(), original)) << "the program did not set the line up";
+
+        if (signal != 0) {
+            ASSERT_EQ(::kill(static_cast<pid_t>(m_program.processId()), signal), 0);
+        } else {
+            m_xvfb.kill();
+        }
+        ASSERT_TRUE(m_program.waitForFinished(10000)) << "the program did not end";
+        EXPECT_FALSE(QFileInfo::exists(lockFile())) << "the port's lock outlived the program";
+        EXPECT_TRUE(sameLine(m_line.attributes(), original)) << "the device kept the program's settings";
+        if (signal != 0) {
+            // Ended by that signal, as whoever sent it expects.
+            EXPECT_EQ(m_program.exitStatus(), QProcess::CrashExit);
+        } else {
+            EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
+            EXPECT_NE(m_program.exitCode(), 0);
+        }
+    }
 }
 
 // The device sending as fast as the line takes it, from a thread of its

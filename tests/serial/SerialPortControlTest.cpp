@@ -2,6 +2,7 @@
 
 #include "ErrorReport.h"
 #include "MetaMethod.h"
+#include "PortNeighbours.h"
 #include "PseudoTerminal.h"
 #include "SystemError.h"
 
@@ -36,67 +37,9 @@ namespace {
 
 constexpr int Patience = 5000; // ms; generous, only reached when something is wrong
 
-// Debian's unprivileged user and group.
-constexpr uid_t Nobody = 65534;
-constexpr gid_t NoGroup = 65534;
-
 QString reason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// The report a call throws, or a failure if it returned normally.
-ErrorReport reportFrom(const std::function<void()> &call)
-{
-    try {
-        call();
-        ADD_FAILURE() << "no ErrorReport was thrown";
-    } catch (const ErrorReport &report) {
-        return report;
-    }
-    return ErrorReport(0, QString());
-}
-
-QByteArray readLockFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// A lock file written the way other serial tools write one, removed when the
-// test ends however it ends.
-class ForeignLockFile
-{
-public:
-    ForeignLockFile(QString path, const QByteArray &content)
-        : m_path(std::move(path))
-    {
-        QFile file(m_path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
-            ADD_FAILURE() << "cannot write " << m_path.toStdString();
-    }
-    ~ForeignLockFile() { QFile::remove(m_path); }
-    ForeignLockFile(const ForeignLockFile &) = delete;
-    ForeignLockFile &operator=(const ForeignLockFile &) = delete;
-
-private:
-    QString m_path;
-};
-
-QByteArray lockdevContent(pid_t pid)
-{
-    return QByteArray::number(pid).rightJustified(10, ' ') + '\n';
-}
-
-// A PID that no process has: a child that has exited and been reaped.
-pid_t deadPid()
-{
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return child;
 }
 
 double processCpuSeconds()
@@ -105,30 +48,6 @@ double processCpuSeconds()
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
-
-// A second descriptor on a device, as another program would hold it.
-class Descriptor
-{
-public:
-    explicit Descriptor(const QString &path)
-        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK))
-        , m_openError(m_fd < 0 ? errno : 0)
-    {
-    }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int fd() const { return m_fd; }
-    int openError() const { return m_openError; }
-
-private:
-    int m_fd = -1;
-    int m_openError = 0;
-};
 
 class SerialPortControlTest : public ::testing::Test
 {
@@ -442,37 +361,20 @@ TEST_F(SerialPortControlTest, AnUnprivilegedOpenTellsPermissionFromExclusiveUse)
 {
     const QByteArray path = QFile::encodeName(m_device);
     const auto refusalAsAnOrdinaryUser = [&]() -> std::pair<std::int32_t, QString> {
-        int report[2] = {-1, -1};
-        if (::pipe(report) != 0)
-            return {0, reason(errno)};
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::close(report[0]);
-            QByteArray answer = "0 no ErrorReport";
-            if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(NoGroup) != 0
-                                      || ::setuid(Nobody) != 0)) {
-                answer = "0 cannot give up root";
-            } else {
-                try {
-                    m_control->setPortOpen(true);
-                } catch (const ErrorReport &failure) {
-                    answer = QByteArray::number(failure.Number()) + ' ' + failure.Description().toUtf8();
-                }
+        const std::optional<QByteArray> answer = answerFromChild([&]() -> QByteArray {
+            if (::geteuid() == 0 && !becomeNobody())
+                return "0 cannot give up root";
+            try {
+                m_control->setPortOpen(true);
+            } catch (const ErrorReport &failure) {
+                return QByteArray::number(failure.Number()) + ' ' + failure.Description().toUtf8();
             }
-            const bool sent = ::write(report[1], answer.constData(),
-                                      static_cast<std::size_t>(answer.size())) == answer.size();
-            ::_exit(sent ? 0 : 1);
-        }
-        ::close(report[1]);
-        QByteArray answer;
-        char chunk[512];
-        for (ssize_t got = 0; (got = ::read(report[0], chunk, sizeof chunk)) > 0;)
-            answer.append(chunk, got);
-        ::close(report[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        const qsizetype space = answer.indexOf(' ');
-        return {answer.left(space).toInt(), QString::fromUtf8(answer.mid(space + 1))};
+            return "0 no ErrorReport";
+        }, Patience);
+        if (!answer)
+            return {0, u"the open did not return"_s};
+        const qsizetype space = answer->indexOf(' ');
+        return {answer->left(space).toInt(), QString::fromUtf8(answer->mid(space + 1))};
     };
 
     ASSERT_EQ(::chmod(path.constData(), 0), 0);
@@ -493,33 +395,6 @@ TEST_F(SerialPortControlTest, AnUnprivilegedOpenTellsPermissionFromExclusiveUse)
     EXPECT_FALSE(QFile::exists(m_line->lockFilePath()));
     m_control->setPortOpen(true);
     EXPECT_TRUE(m_control->PortOpen());
-}
-
-TEST_F(SerialPortControlTest, LiveLockFileMeansInUseAndIsLeftAlone)
-{
-    for (const pid_t owner : {::getpid(), pid_t(1)}) {
-        const QByteArray content = lockdevContent(owner);
-        const ForeignLockFile lock(m_line->lockFilePath(), content);
-        const ErrorReport report = reportFrom([&] { m_control->setPortOpen(true); });
-        EXPECT_EQ(report.Number(), ErrorNumber::DeviceInUse);
-        EXPECT_TRUE(report.Description().startsWith(m_device + u": "_s));
-        EXPECT_TRUE(report.Description().contains(u"process %1"_s.arg(owner)))
-            << report.Description().toStdString();
-        EXPECT_FALSE(m_control->PortOpen());
-        EXPECT_EQ(readLockFile(m_line->lockFilePath()), content);
-    }
-}
-
-TEST_F(SerialPortControlTest, StaleLockFileDoesNotBlockThePort)
-{
-    for (const QByteArray &content : {lockdevContent(deadPid()), QByteArray("not a pid\n")}) {
-        const ForeignLockFile lock(m_line->lockFilePath(), content);
-        m_control->setPortOpen(true);
-        EXPECT_TRUE(m_control->PortOpen());
-        EXPECT_EQ(readLockFile(m_line->lockFilePath()).split('\n').value(0).trimmed(),
-                  QByteArray::number(::getpid()));
-        m_control->setPortOpen(false);
-    }
 }
 
 TEST_F(SerialPortControlTest, DeviceLockedByAnotherDescriptorIsInUse)
@@ -546,7 +421,7 @@ TEST_F(SerialPortControlTest, BothLocksAreHeldWhileOpenAndReleasedOnCloseAndDest
     EXPECT_EQ(readLockFile(m_line->lockFilePath()).split('\n').value(0).trimmed(),
               QByteArray::number(::getpid()));
     {
-        // Without root the exclusive-open mode QSerialPort sets refuses the
+        // Without root the exclusive mode the control sets refuses the
         // second open outright; root gets past it and meets the flock.
         const Descriptor other(m_device);
         if (other.fd() < 0) {

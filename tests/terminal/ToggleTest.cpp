@@ -54,11 +54,14 @@ TEST_F(ToggleTest, FailedOpenKeepsTextAndOffersOpenAgain)
 {
     text1().setText(u"Text1\r\nreceived before"_s);
     m_comm1->failOn(Call::SetPortOpen, failure(1012, "/dev/ttyS0: Device or resource busy"));
+    QString captionWhileTold;
+    m_host.setOnMessageBox([&](const QString &) { captionWhileTold = command1().Caption(); });
 
     click(command1());
 
     EXPECT_EQ(m_host.messages(),
               QStringList{u"Error on Comm port 1\r\n1012: /dev/ttyS0: Device or resource busy"_s});
+    EXPECT_EQ(captionWhileTold, u"Open"_s) << "the port never opened, yet the button offered Close";
     EXPECT_EQ(command1().Caption(), u"Open"_s);
     EXPECT_EQ(text1().Text(), u"Text1\r\nreceived before"_s);
     EXPECT_FALSE(m_host.ended());
