@@ -15,7 +15,7 @@ packages="
     desktop-file-utils appstream python3
     debhelper lintian dpkg-dev
     fonts-dejavu-core
-    util-linux procps
+    util-linux procps strace
 "
 
 missing=""

@@ -18,7 +18,13 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    QApplication application(argc, argv);
+    // The program takes no command line, and neither does the toolkit: its
+    // options (-qwindowtitle, -reverse...) would change the window. Its
+    // environment (platform, scale) stays its own business.
+    int programNameOnly = 1;
+    char fallbackName[] = "linewatch";
+    char *programName[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
+    QApplication application(programNameOnly, programName);
     QApplication::setApplicationName(u"linewatch"_s);
     QApplication::setDesktopFileName(u"io.linewatch.linewatch"_s);
 

@@ -6,6 +6,8 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QScopeGuard>
 #include <QtCore/QThread>
+#include <QtGui/QIcon>
+#include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QMessageBox>
 
 #include <new>
@@ -159,6 +161,9 @@ void Host::showMessageBox(const QString &text)
     // Descriptions can hold a device name or anything a driver reports:
     // never let them be read as markup.
     box.setTextFormat(Qt::PlainText);
+    // Some styles put an icon on dialog buttons; the box has none anywhere.
+    for (QAbstractButton *button : box.buttons())
+        button->setIcon(QIcon());
     box.exec();
 }
 

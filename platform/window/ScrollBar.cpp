@@ -9,6 +9,7 @@
 ScrollBar::ScrollBar(Qt::Orientation orientation, QWidget *parent)
     : QScrollBar(orientation, parent)
 {
+    setEnabled(maximum() > minimum());
 }
 
 void ScrollBar::setMaximumKeepingLayout(int maximum)
@@ -32,6 +33,8 @@ void ScrollBar::sliderChange(SliderChange change)
         QScrollBar::sliderChange(change);
         return;
     }
+    if (change == SliderRangeChange)
+        setEnabled(maximum() > minimum());
     if (!std::exchange(m_checkPending, true))
         QMetaObject::invokeMethod(this, &ScrollBar::repaintIfChanged, Qt::QueuedConnection);
 }

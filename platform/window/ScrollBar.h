@@ -10,6 +10,9 @@
 // it, for every few characters. What it does is QScrollBar's: the value,
 // the range and their signals and accessibility events are untouched, but
 // for the one setter below.
+//
+// It is enabled only while its range has something to scroll, so a bar
+// that is always shown says plainly when there is nothing beyond the view.
 class ScrollBar : public QScrollBar
 {
     Q_OBJECT

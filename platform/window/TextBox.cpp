@@ -74,8 +74,10 @@ TextBox::TextBox(QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     setInputMethodHints(Qt::ImhMultiLine);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // A multi-line box with both bars shows them always, usable only while
+    // there is something to scroll (ScrollBar sees to that).
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     // The paint fills what it paints; the base is not filled first as well.
@@ -628,7 +630,7 @@ void TextBox::updateScrollBars()
     const int rows = visibleRows();
     QScrollBar *vertical = verticalScrollBar();
     // A view showing the end keeps showing it as lines arrive, and also when
-    // the viewport shrinks (the horizontal bar appearing for a long line).
+    // the viewport shrinks (the window made smaller).
     const bool followEnd = vertical->value() == vertical->maximum();
     m_verticalBar->setMaximumKeepingLayout(clampToInt(lineCount() - rows));
     if (followEnd)

@@ -5,10 +5,10 @@
 #include "Wait.h"
 
 #include <QtCore/QDir>
-#include <QtCore/QElapsedTimer>
 #include <QtCore/QFileInfo>
 #include <QtCore/QPoint>
 #include <QtCore/QProcess>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 
@@ -66,7 +66,9 @@ protected:
         m_xvfb.waitForFinished();
     }
 
-    void startProgram()
+    // Starts the program with port 1 and the lock directory its own, with
+    // `arguments` on its command line, under `runner` (a tracer) if given.
+    void startProgram(const QStringList &arguments = {}, const QStringList &runner = {})
     {
         m_program.setProcessEnvironment(m_environment);
         m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -74,13 +76,14 @@ protected:
         // it neither meets nor leaves locks in the machine's /var/lock.
         ASSERT_TRUE(m_lockDirectory.isValid());
         m_program.start(u"unshare"_s,
-                        {u"--mount"_s, u"sh"_s, u"-c"_s,
-                         u"mount --bind \"$0\" /dev/ttyS0 && mount --bind \"$1\" \"$(realpath /var/lock)\" "
-                         "&& exec \"$2\""_s,
-                         m_line.slavePath(), m_lockDirectory.path(), QStringLiteral(LINEWATCH_PROGRAM)});
+                        QStringList{u"--mount"_s, u"sh"_s, u"-c"_s,
+                                    u"mount --bind \"$0\" /dev/ttyS0 && mount --bind \"$1\" \"$(realpath /var/lock)\" "
+                                    "&& shift && exec \"$@\""_s,
+                                    m_line.slavePath(), m_lockDirectory.path()}
+                            + runner + QStringList{QStringLiteral(LINEWATCH_PROGRAM)} + arguments);
         ASSERT_TRUE(m_program.waitForStarted());
         m_window = xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--name"_s, u"^Form1$"_s}).trimmed();
-        ASSERT_FALSE(m_window.isEmpty()) << "the window did not appear";
+        ASSERT_FALSE(m_window.isEmpty()) << "no window titled Form1 appeared";
     }
 
     QByteArray run(const QString &program, const QStringList &arguments)
@@ -151,6 +154,55 @@ TEST_F(ProgramTest, OpenReceiveQuitShowsEveryCharacterAndExitsZero)
     EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_program.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(lockFile())) << "the port's lock outlived the program";
+}
+
+// The program takes no command line: the toolkit's own options (a title, a
+// size, a mirrored layout) must not act either.
+TEST_F(ProgramTest, ToolkitOptionsOnTheCommandLineChangeNothing)
+{
+    startProgram({u"-qwindowtitle"_s, u"Changed"_s, u"-qwindowgeometry"_s, u"500x400"_s, u"-reverse"_s});
+    const QByteArray geometry = xdotool({u"getwindowgeometry"_s, QString::fromLatin1(m_window)});
+    EXPECT_TRUE(geometry.contains("Geometry: 246x209")) << geometry.toStdString();
+    clickAt(OpenButton);
+    EXPECT_TRUE(waitUntil([this] { return programHoldsTheLine(); })) << "Open is not where it belongs";
+}
+
+// Opening a terminal raises DTR, and a device that resets on it sees a
+// pulse until the program lowers it again: that must come before anything
+// is done to the line, after nothing but the two questions whether the
+// line is someone else's.
+TEST_F(ProgramTest, DtrIsLoweredBeforeTheLineIsSetUpAndStaysLow)
+{
+    if (QStandardPaths::findExecutable(u"strace"_s).isEmpty())
+        GTEST_SKIP() << "strace is not installed";
+    QTemporaryDir traceDirectory;
+    ASSERT_TRUE(traceDirectory.isValid());
+    const QString tracePath = traceDirectory.filePath(u"calls"_s);
+    startProgram({}, {u"strace"_s, u"-f"_s, u"-qq"_s, u"-e"_s, u"trace=openat,ioctl,flock"_s, u"-o"_s, tracePath});
+    clickAt(OpenButton);
+    ASSERT_TRUE(waitUntil([this] { return QFileInfo::exists(lockFile()); }, 15000)) << "Open did not open port 1";
+    clickAt(QuitButton);
+    ASSERT_TRUE(m_program.waitForFinished(15000)) << "Quit did not end the program";
+
+    QFile traceFile(tracePath);
+    ASSERT_TRUE(traceFile.open(QIODevice::ReadOnly));
+    const QString trace = QString::fromUtf8(traceFile.readAll());
+    const QRegularExpressionMatch opened =
+        QRegularExpression(uR"(openat\(AT_FDCWD, "/dev/ttyS0", [^)]*\) = (\d+))"_s).match(trace);
+    ASSERT_TRUE(opened.hasMatch()) << "port 1 was never opened";
+    QStringList calls; // on the port, in order
+    const QRegularExpression onPort(uR"((ioctl|flock)\(%1, ([A-Z0-9_]+))"_s.arg(opened.captured(1)));
+    for (auto match = onPort.globalMatch(trace, opened.capturedEnd()); match.hasNext();) {
+        const QRegularExpressionMatch call = match.next();
+        calls.append(call.captured(1) == u"flock"_s ? u"flock"_s : call.captured(2));
+    }
+    const qsizetype lowered = calls.indexOf(u"TIOCMBIC"_s);
+    ASSERT_GE(lowered, 0) << "DTR was never lowered: " << calls.join(u' ').toStdString();
+    for (const QString &before : calls.first(lowered))
+        EXPECT_TRUE(before == u"TIOCGEXCL"_s || before == u"flock"_s)
+            << before.toStdString() << " came before DTR was lowered";
+    for (const QString &after : calls.sliced(lowered))
+        EXPECT_TRUE(after != u"TIOCMBIS"_s && after != u"TIOCMSET"_s) << after.toStdString() << " after DTR went low";
 }
 
 bool sameLine(const termios &a, const termios &b)
@@ -245,8 +297,9 @@ private:
 };
 
 // The reader thread must not keep the program from ending, however busy the
-// line and the window are.
-TEST_F(ProgramTest, QuitWhileTheLineRunsFlatOutEndsWithinASecond)
+// line and the window are. (How long the end takes is a figure for the
+// benchmarks; the bound here only guards against a hang.)
+TEST_F(ProgramTest, QuitWhileTheLineRunsFlatOutEndsTheProgram)
 {
     startProgram();
     clickAt(OpenButton);
@@ -258,10 +311,7 @@ TEST_F(ProgramTest, QuitWhileTheLineRunsFlatOutEndsWithinASecond)
         << "only " << writer.written() << " bytes were taken";
 
     clickAt(QuitButton);
-    QElapsedTimer ending;
-    ending.start();
-    ASSERT_TRUE(m_program.waitForFinished(10000)) << "Quit did not end the program";
-    EXPECT_LT(ending.elapsed(), 1000) << "ending took " << ending.elapsed() << " ms";
+    ASSERT_TRUE(m_program.waitForFinished(15000)) << "Quit did not end the program";
     EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_program.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(lockFile())) << "the port's lock outlived the program";

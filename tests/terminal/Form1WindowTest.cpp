@@ -4,6 +4,7 @@
 #include <QtGui/QAccessible>
 #include <QtGui/QWindow>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QScrollBar>
 
 using namespace Qt::StringLiterals;
 
@@ -35,6 +36,29 @@ TEST_F(Form1WindowTest, StartsAsStoredWithTextOpenAndQuit)
     EXPECT_EQ(timer1().Interval(), 500);
     EXPECT_FALSE(timer1().Enabled());
     EXPECT_TRUE(m_host.messages().isEmpty());
+}
+
+// Text1 is a multi-line box with both scroll bars: they are always there,
+// and usable only while there is something to scroll.
+TEST_F(Form1WindowTest, Text1ShowsBothScrollBarsEnabledOnlyWhileThereIsSomethingToScroll)
+{
+    QScrollBar *vertical = text1().verticalScrollBar();
+    QScrollBar *horizontal = text1().horizontalScrollBar();
+    const auto expectBars = [&](bool verticalEnabled, bool horizontalEnabled) {
+        QApplication::processEvents();
+        EXPECT_TRUE(vertical->isVisible());
+        EXPECT_TRUE(horizontal->isVisible());
+        EXPECT_EQ(vertical->isEnabled(), verticalEnabled);
+        EXPECT_EQ(horizontal->isEnabled(), horizontalEnabled);
+    };
+    expectBars(false, false);
+
+    text1().setText(u"Text1"_s + u"\r\nline"_s.repeated(20));
+    expectBars(true, false);
+    text1().setText(u"Text1 "_s + QString(200, u'x'));
+    expectBars(false, true);
+    text1().setText(u"Text1"_s);
+    expectBars(false, false);
 }
 
 TEST_F(Form1WindowTest, TextBoxHasFocusAndTabMovesToOpenThenQuit)

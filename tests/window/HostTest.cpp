@@ -1,6 +1,16 @@
 #include "CommandButton.h"
 #include "ErrorTrap.h"
+#include "Host.h"
 #include "RecordingHost.h"
+#include "Wait.h"
+
+#include <QtCore/QScopeGuard>
+#include <QtCore/QTimer>
+#include <QtWidgets/QAbstractButton>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QMessageBox>
+#include <QtWidgets/QProxyStyle>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +20,63 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// A style as desktops set it up, putting icons on dialog buttons.
+class ButtonIconsStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// The box the user really sees: the application's title, the text as plain
+// text with its line break, one OK button and no icon, on the box or on the
+// button, whatever the style would put there.
+TEST(HostTest, MessageBoxIsPlainTextWithOneOkButtonAndNoIcon)
+{
+    const QString styleBefore = QApplication::style()->name();
+    QApplication::setStyle(new ButtonIconsStyle);
+    const auto restoreStyle = qScopeGuard([&] { QApplication::setStyle(styleBefore); });
+    Host host(u"linewatch"_s);
+    bool shown = false;
+    QString title;
+    QString text;
+    Qt::TextFormat format = Qt::AutoText;
+    QList<QMessageBox::StandardButton> buttons;
+    bool anyIcon = true;
+    QTimer::singleShot(0, [&] {
+        (void)waitUntil([&] { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); });
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        shown = true;
+        title = box->windowTitle();
+        text = box->text();
+        format = box->textFormat();
+        anyIcon = !box->iconPixmap().isNull();
+        for (QAbstractButton *button : box->buttons()) {
+            buttons.append(box->standardButton(button));
+            anyIcon = anyIcon || !button->icon().isNull();
+        }
+        for (const QLabel *label : box->findChildren<QLabel *>())
+            anyIcon = anyIcon || !label->pixmap().isNull();
+        box->accept();
+    });
+
+    host.messageBox(u"Error on Comm port 1\r\n1012: <b>busy</b>"_s);
+
+    ASSERT_TRUE(shown) << "no message box was shown";
+    EXPECT_EQ(title, u"linewatch"_s);
+    EXPECT_EQ(text, u"Error on Comm port 1\n1012: <b>busy</b>"_s);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(buttons, QList{QMessageBox::Ok});
+    EXPECT_FALSE(anyIcon);
+}
 
 TEST(HostTest, EventsDuringARunningHandlerWaitAndAreCoalesced)
 {
