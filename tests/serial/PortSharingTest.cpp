@@ -18,7 +18,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <optional>
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -35,35 +34,28 @@ QString reason(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-struct Outcome
-{
-    std::int32_t number = 0;
-    QString description;
-};
+using Outcome = OpenOutcome;
 
 class PortSharingTest : public ::testing::Test
 {
 protected:
-    // Opens the port in a child process, after `prepare` (which may give up
-    // root or remount the lock directory), and tells how the open ended:
-    // number 0 and "opened", a refusal, or "did not return" when it blocked.
     Outcome openInChild(const std::function<bool()> &prepare = [] { return true; })
     {
-        const std::optional<QByteArray> answer = answerFromChild([&]() -> QByteArray {
-            if (!prepare())
-                return "0 cannot prepare: " + QByteArray(std::strerror(errno));
-            try {
-                m_control->setPortOpen(true);
-            } catch (const ErrorReport &failure) {
-                return QByteArray::number(failure.Number()) + ' ' + failure.Description().toUtf8();
-            }
+        return ::openInChild(prepare, [this] {
+            m_control->setPortOpen(true);
             m_control->setPortOpen(false);
-            return "0 opened";
         }, Patience);
-        if (!answer)
-            return {0, u"did not return"_s};
-        const qsizetype space = answer->indexOf(' ');
-        return {answer->left(space).toInt(), QString::fromUtf8(answer->mid(space + 1))};
+    }
+
+    // Another program puts a lock of its own in place of the one there: as
+    // a new file (it took the old one for stale), or by writing over it.
+    void replaceLock(bool withANewFile, const QByteArray &content)
+    {
+        if (withANewFile)
+            QFile::remove(lockPath());
+        QFile file(lockPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(content), content.size());
     }
 
     QString lockPath() const { return m_line->lockFilePath(); }
@@ -236,22 +228,9 @@ TEST_F(PortSharingTest, ExclusiveModeHeldByAnotherProgramRefusesRootToo)
 TEST_F(PortSharingTest, CloseLeavesALockThatIsNoLongerOurs)
 {
     const QByteArray foreign = lockdevContent(1);
-    const std::function<void()> replacements[] = {
-        [&] { // a new file in its place
-            QFile::remove(lockPath());
-            QFile file(lockPath());
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(foreign);
-        },
-        [&] { // the same file written over
-            QFile file(lockPath());
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(foreign);
-        },
-    };
-    for (const auto &replace : replacements) {
+    for (const bool withANewFile : {true, false}) {
         m_control->setPortOpen(true);
-        replace();
+        replaceLock(withANewFile, foreign);
         const auto removeIt = qScopeGuard([&] { QFile::remove(lockPath()); });
         m_control->setPortOpen(false);
         EXPECT_EQ(readLockFile(lockPath()), foreign);
@@ -263,20 +242,7 @@ TEST_F(PortSharingTest, CloseLeavesALockThatIsNoLongerOurs)
 TEST_F(PortSharingTest, AFreshLockWrittenWhileAStaleOneIsJudgedSurvives)
 {
     const QByteArray fresh = lockdevContent(1);
-    const std::function<void()> replacements[] = {
-        [&] { // a new file in its place
-            QFile::remove(lockPath());
-            QFile file(lockPath());
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(fresh);
-        },
-        [&] { // the same file written over
-            QFile file(lockPath());
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(fresh);
-        },
-    };
-    for (const auto &replace : replacements) {
+    for (const bool withANewFile : {true, false}) {
         const ForeignLockFile stale(lockPath(), lockdevContent(deadPid()));
         bool replaced = false;
         const ErrorReport report = reportFrom([&] {
@@ -284,7 +250,7 @@ TEST_F(PortSharingTest, AFreshLockWrittenWhileAStaleOneIsJudgedSurvives)
                 if (replaced)
                     return DeviceLock::runs(pid);
                 replaced = true;
-                replace();
+                replaceLock(withANewFile, fresh);
                 return false; // the stale lock's owner is gone
             });
         });

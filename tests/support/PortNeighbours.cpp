@@ -133,6 +133,25 @@ std::optional<QByteArray> answerFromChild(const std::function<QByteArray()> &wor
     return finished ? std::optional(answer) : std::nullopt;
 }
 
+OpenOutcome openInChild(const std::function<bool()> &prepare, const std::function<void()> &open,
+                        int patienceMs)
+{
+    const std::optional<QByteArray> answer = answerFromChild([&]() -> QByteArray {
+        if (!prepare())
+            return "0 cannot prepare: " + QByteArray(std::strerror(errno));
+        try {
+            open();
+        } catch (const ErrorReport &failure) {
+            return QByteArray::number(failure.Number()) + ' ' + failure.Description().toUtf8();
+        }
+        return "0 opened";
+    }, patienceMs);
+    if (!answer)
+        return {0, QStringLiteral("did not return")};
+    const qsizetype space = answer->indexOf(' ');
+    return {answer->left(space).toInt(), QString::fromUtf8(answer->mid(space + 1))};
+}
+
 bool becomeNobody()
 {
     return ::setgroups(0, nullptr) == 0 && ::setgid(NoGroup) == 0 && ::setuid(Nobody) == 0;

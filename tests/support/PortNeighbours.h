@@ -5,6 +5,7 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -63,6 +64,19 @@ private:
 // way to try something that may block for good, or that needs the child to
 // give up root or see the file system differently.
 std::optional<QByteArray> answerFromChild(const std::function<QByteArray()> &work, int patienceMs);
+
+// How an open tried in a child process ended: number 0 and "opened", the
+// refusal's number and description, or number 0 and "did not return" when
+// it was still at it after `patienceMs`. `prepare` runs first in the child
+// (give up root, see another lock directory) and `open` must close again
+// what it opened.
+struct OpenOutcome
+{
+    std::int32_t number = 0;
+    QString description;
+};
+OpenOutcome openInChild(const std::function<bool()> &prepare, const std::function<void()> &open,
+                        int patienceMs);
 
 // For the work of a child: drop root for Debian's unprivileged user.
 bool becomeNobody();
