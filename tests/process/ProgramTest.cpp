@@ -1,6 +1,7 @@
 // The built program as a user meets it: a real X server (Xvfb), a pseudo-
 // terminal standing in for port 1 in a private mount namespace, clicks from
 // xdotool, the text read back through the clipboard.
+#include "FloodWriter.h"
 #include "PseudoTerminal.h"
 #include "Wait.h"
 
@@ -14,13 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <thread>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -249,52 +245,6 @@ TEST_F(ProgramTest, SignalsAndALostDisplayLeaveThePortAsTheProgramFoundIt)
         }
     }
 }
-
-// The device sending as fast as the line takes it, from a thread of its
-// own, until the test ends or the line goes.
-class FloodWriter
-{
-public:
-    explicit FloodWriter(int fd)
-        : m_fd(fd)
-    {
-        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~FloodWriter()
-    {
-        m_stop.store(true);
-        m_thread.join();
-    }
-    FloodWriter(const FloodWriter &) = delete;
-    FloodWriter &operator=(const FloodWriter &) = delete;
-
-    qint64 written() const { return m_written.load(); }
-
-private:
-    void run()
-    {
-        QByteArray text;
-        for (int i = 0; text.size() < 64 * 1024; ++i)
-            text += "reading " + QByteArray::number(i) + " 23.5 C\r\n";
-        while (!m_stop.load()) {
-            const ssize_t done = ::write(m_fd, text.constData(), static_cast<std::size_t>(text.size()));
-            if (done > 0) {
-                m_written += done;
-            } else if (done < 0 && errno != EAGAIN && errno != EINTR) {
-                return;
-            } else {
-                pollfd room{m_fd, POLLOUT, 0};
-                ::poll(&room, 1, 20);
-            }
-        }
-    }
-
-    const int m_fd;
-    std::atomic<bool> m_stop = false;
-    std::atomic<qint64> m_written = 0;
-    std::thread m_thread;
-};
 
 // The reader thread must not keep the program from ending, however busy the
 // line and the window are. (How long the end takes is a figure for the

@@ -2,40 +2,27 @@
 // buffer and a dead line do to the bytes.
 #include "SerialPortControl.h"
 
+#include "CpuUse.h"
+#include "FloodWriter.h"
 #include "PseudoTerminal.h"
+#include "Wait.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
 #include <QtCore/QThread>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <memory>
-#include <thread>
-
-#include <cerrno>
-#include <ctime>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr int Patience = 10000; // ms; generous, only reached when something is wrong
-
-using Clock = std::chrono::steady_clock;
-
-double processCpuSeconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // Every byte value, over and over, so that a lost, doubled or reordered
 // stretch shows at its position.
@@ -52,61 +39,6 @@ QString asReceived(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes);
 }
-
-// The device side of the line, writing from a thread of its own as fast as
-// the line takes it; finishedAt() is when the last byte was taken. A writer
-// that never finishes is stopped when the test ends, so a failing test does
-// not hang on it.
-class Writer
-{
-public:
-    Writer(PseudoTerminal &line, QByteArray bytes)
-        : m_fd(line.masterFd())
-        , m_bytes(std::move(bytes))
-    {
-        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~Writer()
-    {
-        m_stop.store(true);
-        m_thread.join();
-    }
-    Writer(const Writer &) = delete;
-    Writer &operator=(const Writer &) = delete;
-
-    bool done() const { return m_done.load(); }
-    Clock::time_point finishedAt() const { return m_finishedAt; } // once done()
-
-private:
-    void run()
-    {
-        qsizetype at = 0;
-        while (at < m_bytes.size() && !m_stop.load()) {
-            const ssize_t written = ::write(m_fd, m_bytes.constData() + at,
-                                            static_cast<std::size_t>(m_bytes.size() - at));
-            if (written > 0) {
-                at += written;
-            } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-                return;
-            } else {
-                pollfd room{m_fd, POLLOUT, 0};
-                ::poll(&room, 1, 20);
-            }
-        }
-        if (at == m_bytes.size()) {
-            m_finishedAt = Clock::now();
-            m_done.store(true);
-        }
-    }
-
-    const int m_fd;
-    const QByteArray m_bytes;
-    std::atomic<bool> m_stop = false;
-    std::atomic<bool> m_done = false;
-    Clock::time_point m_finishedAt;
-    std::thread m_thread;
-};
 
 class ReceptionTest : public ::testing::Test
 {
@@ -131,8 +63,9 @@ protected:
 
 } // namespace
 
-// A pseudo-terminal holds under 20 KiB, so a line that waited for the event
-// loop would keep the writer blocked for the whole stall.
+// A pseudo-terminal holds some 20 KiB, so a line that waited for the event
+// loop would keep the writer blocked for as long as the stall lasts: here,
+// until the device has sent everything.
 TEST_F(ReceptionTest, AWindowThreadStallHoldsNothingBack)
 {
     makeControl();
@@ -140,15 +73,14 @@ TEST_F(ReceptionTest, AWindowThreadStallHoldsNothingBack)
     m_control->setPortOpen(true);
     const QByteArray sent = pattern(256 * 1024);
 
-    const Clock::time_point stallEnds = Clock::now() + std::chrono::seconds(2);
-    Writer writer(*m_line, sent);
-    QThread::sleep(2);
-    ASSERT_TRUE(writer.done()) << "the line was held back while the window thread stalled";
-    EXPECT_LE(writer.finishedAt(), stallEnds);
+    FloodWriter writer(m_line->masterFd(), sent);
+    ASSERT_TRUE(stallUntil([&] { return writer.done(); }, Patience))
+        << "the line was held back while the window thread stalled: " << writer.written() << " bytes taken";
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_received.size() >= sent.size(); }, Patience));
-    QTest::qWait(100);
+    ASSERT_TRUE(waitUntil([&] { return m_received.size() >= sent.size(); }, Patience));
+    runEventsFor(100);
     EXPECT_TRUE(m_received == asReceived(sent)) << "received " << m_received.size() << " characters";
+    EXPECT_EQ(m_control->Input(), QString());
     EXPECT_FALSE(m_events.empty());
     for (const LineEvent event : m_events)
         EXPECT_EQ(event, LineEvent::Receive);
@@ -165,18 +97,16 @@ TEST_F(ReceptionTest, ALineLostWhileTheWindowIsBusyKeepsWhatWasTaken)
     const QString lockFile = m_line->lockFilePath();
 
     m_line->write("taken before the end");
-    QThread::msleep(500); // the reader takes the bytes; the loop does not run
+    ASSERT_TRUE(stallUntil([&] { return m_line->unread() == 0; }, Patience))
+        << "the reader did not take the bytes while the event loop did not run";
     m_line->hangUp();
     // Until the window thread looks, the dead line must cost nothing.
-    const double cpuBefore = processCpuSeconds();
-    const Clock::time_point wallBefore = Clock::now();
+    const CpuUse deadLine;
     QThread::msleep(500);
-    const double cpuUsed = processCpuSeconds() - cpuBefore;
-    const double wallUsed = std::chrono::duration<double>(Clock::now() - wallBefore).count();
-    EXPECT_LT(cpuUsed, wallUsed / 4) << "the reader spins on the dead line";
+    EXPECT_LT(deadLine.cpuSeconds(), deadLine.wallSeconds() / 4) << "the reader spins on the dead line";
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_events.empty() && m_events.back() == LineEvent::LineLost; },
-                                Patience));
+    ASSERT_TRUE(waitUntil([&] { return !m_events.empty() && m_events.back() == LineEvent::LineLost; },
+                          Patience));
     EXPECT_EQ(m_received, u"taken before the end"_s);
     EXPECT_TRUE(m_control->PortOpen());
     EXPECT_FALSE(QFile::exists(lockFile)) << "the dead line's lock is still held";
@@ -192,13 +122,20 @@ TEST_F(ReceptionTest, ASlowLineIsHandedOnInGathersNotCharacterByCharacter)
     m_control->setRThreshold(1);
     m_control->setPortOpen(true);
     const QByteArray sent = pattern(200);
+    QElapsedTimer sending;
+    sending.start();
     for (const char byte : sent) {
         m_line->write(QByteArray(1, byte));
         QTest::qWait(2);
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_received.size() >= sent.size(); }, Patience));
+    const qint64 sendingMs = sending.elapsed();
+    ASSERT_TRUE(waitUntil([&] { return m_received.size() >= sent.size(); }, Patience));
     EXPECT_TRUE(m_received == asReceived(sent)) << "received " << m_received.size() << " characters";
-    EXPECT_LT(m_events.size(), static_cast<std::size_t>(sent.size() / 4));
+    // About as often as the text box repaints: never more than one OnComm
+    // for each 20 ms the device took (a busy machine only stretches that),
+    // and one for what came after the last gather began.
+    EXPECT_LE(m_events.size(), static_cast<std::size_t>(2 + sendingMs / 20))
+        << sent.size() << " characters over " << sendingMs << " ms";
 }
 
 // With nothing reading, the control fills up to its limit and no further:
@@ -212,28 +149,60 @@ TEST_F(ReceptionTest, TheLimitStopsReadingUntilInputAndLosesNothing)
     m_readOnComm = false;
     m_control->setPortOpen(true); // RThreshold 0: no Receive events at all
     const QByteArray sent = pattern(4 * limit);
-    Writer writer(*m_line, sent);
+    FloodWriter writer(m_line->masterFd(), sent);
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_events.empty(); }, Patience));
+    ASSERT_TRUE(waitUntil([&] { return !m_events.empty(); }, Patience));
     EXPECT_EQ(m_events, std::vector<LineEvent>{LineEvent::ReceiveOverflow});
+    ASSERT_TRUE(waitUntil([&] { return writer.blocked(); }, Patience))
+        << "the line never filled up: " << writer.written() << " bytes taken";
 
-    // Full: reading has stopped, and stopped reading is no busy waiting.
-    const double cpuBefore = processCpuSeconds();
-    const Clock::time_point wallBefore = Clock::now();
+    // Full: reading has stopped, and stopped reading is no busy waiting...
+    const CpuUse full;
     QThread::msleep(500);
-    const double cpuUsed = processCpuSeconds() - cpuBefore;
-    const double wallUsed = std::chrono::duration<double>(Clock::now() - wallBefore).count();
-    EXPECT_LT(cpuUsed, wallUsed / 4) << "the reader spins while the buffer is full";
+    EXPECT_LT(full.cpuSeconds(), full.wallSeconds() / 4) << "the reader spins while the buffer is full";
+    // ...nor news for the window thread until something is taken.
+    runEventsFor(200);
     EXPECT_FALSE(writer.done()) << "bytes beyond the limit went somewhere";
     EXPECT_EQ(m_events.size(), 1u);
 
     m_received = m_control->Input();
     EXPECT_EQ(m_received.size(), limit);
     m_readOnComm = true;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return m_received.size() >= sent.size(); }, Patience));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return writer.done(); }, Patience));
-    QTest::qWait(200);
+    ASSERT_TRUE(waitUntil([&] { return m_received.size() >= sent.size(); }, Patience));
+    ASSERT_TRUE(waitUntil([&] { return writer.done(); }, Patience));
+    runEventsFor(200);
     EXPECT_TRUE(m_received == asReceived(sent)) << "received " << m_received.size() << " characters";
     EXPECT_EQ(m_events, std::vector<LineEvent>(4, LineEvent::ReceiveOverflow));
     EXPECT_EQ(m_control->Input(), QString());
+}
+
+// The line dies while the buffer is at its limit and the window thread has
+// not yet heard of the overflow: it hears of both, and every byte the
+// control took comes out once. Exactly the limit is sent, so that nothing is
+// left in the line for the hang-up to throw away.
+TEST_F(ReceptionTest, ALineLostWithTheBufferFullReportsBothAndLosesNothing)
+{
+    constexpr qsizetype limit = 16 * 1024;
+    makeControl(limit);
+    m_control->setPortOpen(true); // RThreshold 0: only the overflow and the loss raise OnComm
+    const QString lockFile = m_line->lockFilePath();
+    const QByteArray sent = pattern(limit);
+
+    // In pieces the line's input queue holds whole, so that unread() counts
+    // every byte until the reader has it.
+    for (qsizetype at = 0; at < sent.size(); at += 1024) {
+        m_line->write(sent.mid(at, 1024));
+        ASSERT_TRUE(stallUntil([&] { return m_line->unread() == 0; }, Patience))
+            << "the reader stopped at " << at << " bytes while the event loop did not run";
+    }
+    m_line->hangUp();
+
+    ASSERT_TRUE(waitUntil([&] { return std::ranges::count(m_events, LineEvent::LineLost) > 0; }, Patience))
+        << "the loss of a line with a full buffer was never reported";
+    runEventsFor(100);
+    EXPECT_EQ(m_events, (std::vector<LineEvent>{LineEvent::ReceiveOverflow, LineEvent::LineLost}));
+    EXPECT_TRUE(m_received == asReceived(sent)) << "received " << m_received.size() << " characters";
+    EXPECT_EQ(m_control->Input(), QString());
+    EXPECT_TRUE(m_control->PortOpen());
+    EXPECT_FALSE(QFile::exists(lockFile)) << "the dead line's lock is still held";
 }

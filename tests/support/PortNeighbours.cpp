@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include <fcntl.h>
@@ -25,6 +26,45 @@ namespace {
 // Debian's unprivileged user and group.
 constexpr uid_t Nobody = 65534;
 constexpr gid_t NoGroup = 65534;
+
+// Runs `work` in a child process and returns what it answered, or nothing
+// when the child was still at it after `patienceMs` (it is killed then).
+std::optional<QByteArray> answerFromChild(const std::function<QByteArray()> &work, int patienceMs)
+{
+    int channel[2] = {-1, -1};
+    if (::pipe2(channel, O_CLOEXEC) != 0)
+        return QByteArray("no pipe: ") + std::strerror(errno);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        const QByteArray answer = work();
+        const bool sent = ::write(channel[1], answer.constData(), static_cast<std::size_t>(answer.size()))
+            == answer.size();
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(channel[1]);
+    QByteArray answer;
+    bool finished = false;
+    const QDeadlineTimer deadline(patienceMs);
+    while (!finished) {
+        pollfd readable{channel[0], POLLIN, 0};
+        const int left = static_cast<int>(deadline.remainingTime());
+        if (left <= 0 || ::poll(&readable, 1, left) <= 0)
+            break;
+        char chunk[512];
+        const ssize_t got = ::read(channel[0], chunk, sizeof chunk);
+        if (got > 0)
+            answer.append(chunk, got);
+        else
+            finished = true;
+    }
+    ::close(channel[0]);
+    if (!finished)
+        ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return finished ? std::optional(answer) : std::nullopt;
+}
 
 } // namespace
 
@@ -94,43 +134,6 @@ Descriptor::~Descriptor()
 {
     if (m_fd >= 0)
         ::close(m_fd);
-}
-
-std::optional<QByteArray> answerFromChild(const std::function<QByteArray()> &work, int patienceMs)
-{
-    int channel[2] = {-1, -1};
-    if (::pipe2(channel, O_CLOEXEC) != 0)
-        return QByteArray("no pipe: ") + std::strerror(errno);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        const QByteArray answer = work();
-        const bool sent = ::write(channel[1], answer.constData(), static_cast<std::size_t>(answer.size()))
-            == answer.size();
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(channel[1]);
-    QByteArray answer;
-    bool finished = false;
-    const QDeadlineTimer deadline(patienceMs);
-    while (!finished) {
-        pollfd readable{channel[0], POLLIN, 0};
-        const int left = static_cast<int>(deadline.remainingTime());
-        if (left <= 0 || ::poll(&readable, 1, left) <= 0)
-            break;
-        char chunk[512];
-        const ssize_t got = ::read(channel[0], chunk, sizeof chunk);
-        if (got > 0)
-            answer.append(chunk, got);
-        else
-            finished = true;
-    }
-    ::close(channel[0]);
-    if (!finished)
-        ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return finished ? std::optional(answer) : std::nullopt;
 }
 
 OpenOutcome openInChild(const std::function<bool()> &prepare, const std::function<void()> &open,

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 #include <sys/types.h>
 
@@ -59,13 +58,9 @@ private:
     int m_openError = 0;
 };
 
-// Runs `work` in a child process and returns what it answered, or nothing
-// when the child was still at it after `patienceMs` (it is killed then): the
-// way to try something that may block for good, or that needs the child to
-// give up root or see the file system differently.
-std::optional<QByteArray> answerFromChild(const std::function<QByteArray()> &work, int patienceMs);
-
-// How an open tried in a child process ended: number 0 and "opened", the
+// Tries an open in a child process, the way to try one that may block for
+// good, or that needs the child to give up root or see the file system
+// differently. How it ended: number 0 and "opened", the
 // refusal's number and description, or number 0 and "did not return" when
 // it was still at it after `patienceMs`. `prepare` runs first in the child
 // (give up root, see another lock directory) and `open` must close again

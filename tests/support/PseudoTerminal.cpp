@@ -8,7 +8,9 @@
 #include <string>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +92,20 @@ termios PseudoTerminal::attributes() const
     if (::tcgetattr(m_slave, &attributes) != 0)
         fail("tcgetattr");
     return attributes;
+}
+
+qsizetype PseudoTerminal::unread() const
+{
+    // Bytes the master wrote reach the line's input queue later, from a
+    // kernel worker; a poll of the terminal hands them over first, so the
+    // count that follows misses none.
+    pollfd input{m_slave, POLLIN, 0};
+    if (::poll(&input, 1, 0) < 0)
+        fail("poll");
+    int waiting = 0;
+    if (::ioctl(m_slave, FIONREAD, &waiting) != 0)
+        fail("FIONREAD");
+    return waiting;
 }
 
 void PseudoTerminal::hangUp()

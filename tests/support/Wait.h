@@ -20,7 +20,22 @@ bool waitUntil(Condition condition, int timeoutMs = 5000)
     return true;
 }
 
-// Runs the event loop for a while, for tests that check nothing more happens.
+// Waits like waitUntil but runs no events: the window thread is busy
+// elsewhere, for tests of what goes on without it.
+template<typename Condition>
+bool stallUntil(Condition condition, int timeoutMs = 5000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Runs the event loop for a while, for tests that check nothing more happens
+// once the state they wait for has been reached.
 inline void runEventsFor(int milliseconds)
 {
     QDeadlineTimer deadline(milliseconds);

@@ -2,7 +2,10 @@
 // sees when a device comes and goes and when it sends bytes that look like
 // markup or terminal commands.
 #include "CommandButton.h"
+#include "CpuUse.h"
+#include "ErrorReport.h"
 #include "Form1.h"
+#include "PortNeighbours.h"
 #include "PseudoTerminal.h"
 #include "RecordingHost.h"
 #include "SerialPortControl.h"
@@ -16,9 +19,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <ctime>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <sys/file.h>
 
 using namespace Qt::StringLiterals;
 
@@ -31,11 +36,9 @@ qsizetype entriesIn(const QString &directory)
     return QDir(directory).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
 }
 
-double processCpuSeconds()
+QString reason(int error)
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 class RealLineTest : public ::testing::Test
@@ -91,8 +94,7 @@ TEST_F(RealLineTest, HangUpAgainAndAgainLeaksNothingAndLosesNothing)
 
     const qsizetype descriptorsBefore = entriesIn(u"/proc/self/fd"_s);
     const qsizetype threadsBefore = entriesIn(u"/proc/self/task"_s);
-    const double cpuBefore = processCpuSeconds();
-    const auto wallBefore = std::chrono::steady_clock::now();
+    const CpuUse cycling;
 
     QString expected = u"Text1"_s;
     for (int cycle = 0; cycle < cycles; ++cycle) {
@@ -123,13 +125,51 @@ TEST_F(RealLineTest, HangUpAgainAndAgainLeaksNothingAndLosesNothing)
     }
     runEventsFor(100);
 
-    const double cpuUsed = processCpuSeconds() - cpuBefore;
-    const double wallUsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    const double cpuUsed = cycling.cpuSeconds();
+    const double wallUsed = cycling.wallSeconds();
     EXPECT_TRUE(text1().Text() == expected) << "shown: " << text1().Text().toString().toStdString();
     EXPECT_EQ(entriesIn(u"/proc/self/fd"_s), descriptorsBefore);
     EXPECT_EQ(entriesIn(u"/proc/self/task"_s), threadsBefore);
     // A thread spinning on a dead line would keep a core busy all along.
     EXPECT_LT(cpuUsed, wallUsed / 2) << cpuUsed << " s of CPU in " << wallUsed << " s";
     EXPECT_TRUE(m_host.messages().isEmpty()) << m_host.messages().join(u'\n').toStdString();
+}
+
+// A port that cannot be opened, because there is no device or another
+// program holds it, is reported with its number while the button already
+// offers "Open" again; nothing is added to the text, and the program goes on
+// to open the port once it can.
+TEST_F(RealLineTest, AFailedOpenIsReportedWithThePortAndTheProgramGoesOn)
+{
+    QStringList captionsWhileTold;
+    m_host.setOnMessageBox([&](const QString &) { captionsWhileTold.append(command1().Caption()); });
+
+    clickOpenClose();
+    EXPECT_EQ(m_host.messages(),
+              QStringList{u"Error on Comm port 1\r\n%1: /dev/linewatch-no-line: %2"_s.arg(ErrorNumber::DeviceAbsent)
+                              .arg(reason(ENOENT))});
+
+    m_line = std::make_unique<PseudoTerminal>();
+    {
+        const Descriptor other(m_line->slavePath());
+        ASSERT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
+        clickOpenClose();
+    }
+    ASSERT_EQ(m_host.messages().size(), 2);
+    const QString inUse = u"Error on Comm port 1\r\n%1: %2: %3"_s.arg(ErrorNumber::DeviceInUse)
+                              .arg(m_line->slavePath(), reason(EBUSY));
+    EXPECT_TRUE(m_host.messages().at(1).startsWith(inUse)) << m_host.messages().at(1).toStdString();
+
+    EXPECT_EQ(captionsWhileTold, (QStringList{u"Open"_s, u"Open"_s}))
+        << "the port never opened, yet the button offered " << captionsWhileTold.join(u", ").toStdString();
+    EXPECT_EQ(command1().Caption(), u"Open"_s);
+    EXPECT_FALSE(m_comm1->PortOpen());
+    EXPECT_EQ(text1().Text(), u"Text1"_s);
+    EXPECT_FALSE(m_host.ended());
+
+    clickOpenClose();
+    EXPECT_EQ(command1().Caption(), u"Close"_s);
+    EXPECT_TRUE(m_comm1->PortOpen());
+    EXPECT_EQ(text1().Text(), u"Text1\r\n"_s);
+    EXPECT_EQ(m_host.messages().size(), 2);
 }

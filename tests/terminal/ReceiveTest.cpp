@@ -55,7 +55,10 @@ TEST_F(ReceiveTest, EnabledTimerAppendsOnlyWhileOpenAndNeverTwice)
     m_comm1->receive(u"xy"_s);
     EXPECT_TRUE(waitUntil([this] { return text1().Text() == u"Text1\r\nxy"_s; }));
 
-    runEventsFor(50);
+    // A few more ticks, each taking input again, add nothing.
+    const auto inputReads = [this] { return m_comm1->calls().count(u"Input?"_s); };
+    const qsizetype readsBefore = inputReads();
+    ASSERT_TRUE(waitUntil([&] { return inputReads() >= readsBefore + 3; }));
     EXPECT_EQ(text1().Text(), u"Text1\r\nxy"_s);
 }
 
