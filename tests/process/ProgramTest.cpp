@@ -78,8 +78,14 @@ protected:
                                     m_line.slavePath(), m_lockDirectory.path()}
                             + runner + QStringList{QStringLiteral(LINEWATCH_PROGRAM)} + arguments);
         ASSERT_TRUE(m_program.waitForStarted());
-        m_window = xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--name"_s, u"^Form1$"_s}).trimmed();
-        ASSERT_FALSE(m_window.isEmpty()) << "no window titled Form1 appeared";
+        // Searched again if the search fails: it gives up outright when a
+        // window it looks at goes away under it. Each search waits (--sync)
+        // rather than polls: a busy loop of new clients kept Xvfb too busy
+        // to take the program's own connection.
+        ASSERT_TRUE(waitUntil([this] {
+            m_window = xdotool({u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--name"_s, u"^Form1$"_s}).trimmed();
+            return !m_window.isEmpty();
+        }, 15000)) << "no window titled Form1 appeared";
     }
 
     QByteArray run(const QString &program, const QStringList &arguments)
@@ -231,7 +237,10 @@ TEST_F(ProgramTest, SignalsAndALostDisplayLeaveThePortAsTheProgramFoundIt)
         if (signal != 0) {
             ASSERT_EQ(::kill(static_cast<pid_t>(m_program.processId()), signal), 0);
         } else {
-            m_xvfb.kill();
+            // Ended cleanly, so that its display number and socket are free
+            // again for the tests after this one.
+            m_xvfb.terminate();
+            ASSERT_TRUE(m_xvfb.waitForFinished(10000));
         }
         ASSERT_TRUE(m_program.waitForFinished(10000)) << "the program did not end";
         EXPECT_FALSE(QFileInfo::exists(lockFile())) << "the port's lock outlived the program";

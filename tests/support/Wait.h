@@ -4,20 +4,33 @@
 #include <QtCore/QDeadlineTimer>
 #include <QtCore/QThread>
 
+namespace WaitDetail {
+
+// Checks the condition every millisecond, doing `step` in between, until it
+// holds or the time is up.
+template<typename Condition, typename Step>
+bool until(Condition condition, int timeoutMs, Step step)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        step();
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace WaitDetail
+
 // Runs the event loop until the condition holds or the time is up; returns
 // whether it held. (Qt Test's QTRY_ macros report to Qt Test, not to
 // GoogleTest, so tests wait with this and assert on the result.)
 template<typename Condition>
 bool waitUntil(Condition condition, int timeoutMs = 5000)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
+    return WaitDetail::until(condition, timeoutMs,
+                             [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
 }
 
 // Waits like waitUntil but runs no events: the window thread is busy
@@ -25,13 +38,7 @@ bool waitUntil(Condition condition, int timeoutMs = 5000)
 template<typename Condition>
 bool stallUntil(Condition condition, int timeoutMs = 5000)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(1);
-    }
-    return true;
+    return WaitDetail::until(condition, timeoutMs, [] {});
 }
 
 // Runs the event loop for a while, for tests that check nothing more happens
