@@ -31,6 +31,10 @@ constexpr std::size_t MostContent = 128;
 // to more are no binary PID but something else.
 constexpr std::int64_t PidLimit = std::int64_t(4) * 1024 * 1024;
 
+// How a lock file is opened to be read: never following a link, never
+// waiting on what may stand in the file's place.
+constexpr int LockReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
 // Rounds of "judge the lock in the way, remove it if stale, take ours"
 // before a lock that keeps coming back is taken for a live one.
 constexpr int Rounds = 3;
@@ -108,7 +112,7 @@ Seen look(const QByteArray &path, const QString &device)
     }
     // O_NONBLOCK and O_NOFOLLOW still, for whatever takes the file's place
     // between the look and the open; what was opened is what is judged.
-    const UniqueFd file(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd file(::open(path.constData(), LockReadFlags));
     if (!file.valid()) {
         if (errno == ENOENT)
             return seen;
@@ -255,7 +259,7 @@ void DeviceLock::release() noexcept
     if (::lstat(m_path.constData(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_dev != m_fileSystem
         || status.st_ino != m_inode)
         return;
-    const int fd = ::open(m_path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(m_path.constData(), LockReadFlags);
     if (fd < 0)
         return;
     char bytes[MostContent];

@@ -142,6 +142,16 @@ void makeRaw(termios &line, const LineSettings &settings)
     line.c_cc[VTIME] = 0;
 }
 
+// Sets the line as `line` says, at `speed` exactly: a rate set through
+// termios2 has no Bxxx constant for tcsetattr() to carry back. Best effort,
+// for undoing: a hung-up line refuses it, and has nothing to put back.
+void putLineBack(int fd, const termios &line, std::int64_t speed) noexcept
+{
+    ::tcsetattr(fd, TCSANOW, &line);
+    if (speed > 0 && LineSpeed::current(fd) != speed)
+        LineSpeed::setAny(fd, static_cast<std::int32_t>(speed));
+}
+
 // The devices open right now, for the exit handler.
 struct OpenDevices
 {
@@ -222,11 +232,8 @@ void SerialDevice::restore() noexcept
 {
     // A hung-up line refuses all of this, and has nothing left to put back.
     if (std::exchange(m_claimed, false)) {
-        const int fd = m_fd.get();
-        ::tcsetattr(fd, TCSANOW, &m_found);
-        if (m_foundSpeed > 0 && LineSpeed::current(fd) != m_foundSpeed)
-            LineSpeed::setAny(fd, static_cast<std::int32_t>(m_foundSpeed));
-        ::ioctl(fd, TIOCNXCL);
+        putLineBack(m_fd.get(), m_found, m_foundSpeed);
+        ::ioctl(m_fd.get(), TIOCNXCL);
     }
     m_lock.release();
 }
@@ -247,11 +254,7 @@ void SerialDevice::apply(const LineSettings &settings)
     if (::tcgetattr(fd, &before) != 0)
         refuse(SystemError::description(errno));
     const std::int64_t speedBefore = LineSpeed::current(fd);
-    auto putBack = qScopeGuard([&] {
-        ::tcsetattr(fd, TCSANOW, &before);
-        if (speedBefore > 0 && LineSpeed::current(fd) != speedBefore)
-            LineSpeed::setAny(fd, static_cast<std::int32_t>(speedBefore));
-    });
+    auto putBack = qScopeGuard([&] { putLineBack(fd, before, speedBefore); });
 
     termios line = before;
     makeRaw(line, settings);
