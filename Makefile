@@ -5,7 +5,7 @@ BUILD_DIR := build
 PRESET    := default
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-asan test-tsan fuzz clean
+.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-vm test-asan test-tsan fuzz clean
 
 all: build
 
@@ -59,6 +59,14 @@ bench: build
 # its own Xvfb).
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# The built program on real serial drivers: a QEMU guest with Debian's kernel,
+# a 16550 and an FT232 adapter that the test unplugs and plugs back
+# (tests/vm/run.py says what it checks). The kernel and initramfs are kept in
+# build-vm.
+test-vm: build
+	tests/vm/prepare.sh
+	python3 tests/vm/run.py
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # in build-asan.
