@@ -63,10 +63,11 @@ test: build
 # The built program on real serial drivers: a QEMU guest with Debian's kernel,
 # a 16550 and an FT232 adapter that the test unplugs and plugs back
 # (tests/vm/run.py says what it checks). The kernel and initramfs are kept in
-# build-vm.
+# build-vm. The timeout only guards against a hung guest; a run takes about
+# two minutes.
 test-vm: build
 	tests/vm/prepare.sh
-	python3 tests/vm/run.py
+	timeout 900 python3 tests/vm/run.py
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # in build-asan.

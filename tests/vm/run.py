@@ -324,7 +324,7 @@ def boot1_cases(g, s):
         g.send_break()
         check(wait_until(lambda: breaks_seen(g) > breaks, 10), "the driver saw no BREAK")
         g.send_uart(b"after the break")
-        shown = wait_until(lambda: (t := s.text()) and t.endswith(b"after the break") and t, 20)
+        shown = wait_until(lambda: (t := s.text()) and t.endswith(b"after the break") and t, 20) or None
         g.sh("kill $(cat /tmp/strace.pid); sleep 0.5")
         check(s.alive(), "the program ended at the BREAK")
         signals = g.out("cat /tmp/signals")
