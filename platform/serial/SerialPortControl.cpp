@@ -61,6 +61,7 @@ public:
     // The port may be back: open it if it is.
     void tryReturn();
     void retryReturn();
+    void endReturnWatch();
     // Whether there is a live device to apply settings to.
     bool lineUp();
 
@@ -118,8 +119,7 @@ void SerialPortControl::Private::openAt(const PortLocation &location)
 
 void SerialPortControl::Private::close()
 {
-    m_returnWatch.reset();
-    m_retry.stop();
+    endReturnWatch();
     m_reader.reset();
     m_device.reset();
     m_received.restartLine();
@@ -132,7 +132,9 @@ void SerialPortControl::Private::releaseLostLine()
         return;
     m_reader.reset(); // its thread has ended already
     m_device.reset();
-    m_returnWatch = std::make_unique<DirectoryWatch>(m_returnWatched);
+    // The control as parent: a watch ended from inside its own signal goes
+    // later, and with the control at the latest.
+    m_returnWatch = std::make_unique<DirectoryWatch>(m_returnWatched, m_control);
     QObject::connect(m_returnWatch.get(), &DirectoryWatch::changed, m_control, [this] {
         m_retries = 0;
         tryReturn();
@@ -156,10 +158,20 @@ void SerialPortControl::Private::tryReturn()
         if (found.socket != m_socket && !found.alone)
             return;
         openAt(found);
-        m_returnWatch.reset();
+        endReturnWatch();
     } catch (const std::exception &) {
         // Not there, or not yet usable: the next change, or a retry, looks again.
         retryReturn();
+    }
+}
+
+void SerialPortControl::Private::endReturnWatch()
+{
+    m_retry.stop();
+    if (m_returnWatch) {
+        // This may run inside the watch's own signal.
+        m_returnWatch->disconnect(m_control);
+        m_returnWatch.release()->deleteLater();
     }
 }
 
