@@ -152,6 +152,11 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 } // namespace
 
+QString DeviceLock::directory()
+{
+    return QString::fromLatin1(Directory);
+}
+
 QString DeviceLock::pathFor(const QString &device)
 {
     QString name = device.startsWith(u"/dev/") ? device.mid(5) : device;

@@ -43,6 +43,8 @@ public:
     using ProcessProbe = std::function<bool(pid_t)>;
 
     static QString pathFor(const QString &device);
+    // Where every lock file is: /var/lock.
+    static QString directory();
 
     // Throws ErrorReport: DeviceInUse for a lock that is live, names no
     // owner or is no regular file; PermissionDenied when a lock cannot be

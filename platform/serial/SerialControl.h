@@ -29,7 +29,7 @@ public:
     using QObject::QObject;
     ~SerialControl() override = default;
 
-    // Port N is the system's Nth serial device (/dev/ttyS{N-1} on Linux).
+    // Port N is the machine's Nth serial port.
     virtual std::int16_t CommPort() const = 0;
     virtual void setCommPort(std::int16_t port) = 0;
 

@@ -182,10 +182,10 @@ SerialDevice::SerialDevice(const QString &device, const LineSettings &settings,
     // Any other flock failure (ENOLCK: a file system without flock) leaves
     // the lock file as the only guard, which is what most tools rely on.
 
-    // Opening raised DTR; a device that resets on it should see as short a
-    // pulse as can be.
-    if (!dataTerminalReady)
-        setDataTerminalReady(false);
+    // Opening raised DTR and RTS; a device that resets on either (the
+    // auto-reset circuit of many development boards holds the chip in reset
+    // while RTS is asserted) should see as short a pulse as can be.
+    holdModemLines(dataTerminalReady);
 
     if (::tcgetattr(fd, &m_found) != 0) {
         // Some drivers answer EINVAL, not ENOTTY, for a device that is no
@@ -199,8 +199,8 @@ SerialDevice::SerialDevice(const QString &device, const LineSettings &settings,
     // Other programs (but root's) are refused the device from now on.
     ::ioctl(fd, TIOCEXCL);
     apply(settings);
-    // Leaving a hang-up (speed 0) raises DTR again on some drivers.
-    setDataTerminalReady(dataTerminalReady);
+    // Leaving a hang-up (speed 0) raises both lines again.
+    holdModemLines(dataTerminalReady);
     putBack.dismiss();
 
     OpenDevices &open = openDevices();
@@ -232,6 +232,10 @@ void SerialDevice::restore() noexcept
 {
     // A hung-up line refuses all of this, and has nothing left to put back.
     if (std::exchange(m_claimed, false)) {
+        // Both lines low whatever the device's own settings say of a hang-up
+        // at close: a board must not be left held in reset.
+        const int bothLines = TIOCM_DTR | TIOCM_RTS;
+        ::ioctl(m_fd.get(), TIOCMBIC, &bothLines);
         putLineBack(m_fd.get(), m_found, m_foundSpeed);
         ::ioctl(m_fd.get(), TIOCNXCL);
     }
@@ -289,6 +293,15 @@ void SerialDevice::apply(const LineSettings &settings)
     if (std::llabs(speed - settings.baudRate()) * 50 > settings.baudRate())
         refuse(u"the device does not support %1 baud (it runs %2)"_s.arg(settings.baudRate()).arg(speed));
     putBack.dismiss();
+}
+
+void SerialDevice::holdModemLines(bool dataTerminalReady) noexcept
+{
+    // One call lowers both when DTR is to be off, so neither outlasts the other.
+    const int lowered = TIOCM_RTS | (dataTerminalReady ? 0 : TIOCM_DTR);
+    ::ioctl(m_fd.get(), TIOCMBIC, &lowered);
+    if (dataTerminalReady)
+        setDataTerminalReady(true);
 }
 
 void SerialDevice::setDataTerminalReady(bool on) noexcept

@@ -21,11 +21,13 @@
 // 3. exclusive mode set by another program (TIOCGEXCL: root's own opens
 //    pass it, so it is asked), then an exclusive flock(), which root meets
 //    too: either means the device is in use;
-// 4. DTR lowered at once when it is to be off, before any line setup;
+// 4. RTS lowered at once, and DTR with it when it is to be off, in one call
+//    before any line setup: the program sets no flow control and never
+//    asserts RTS;
 // 5. the device's own settings saved, exclusive mode taken, and the line set
 //    raw at the asked settings.
-// Closing undoes steps 5 and 3 and removes the lock, in reverse order: the
-// device gets its own settings back.
+// Closing lowers both lines, undoes steps 5 and 3 and removes the lock, in
+// reverse order: the device gets its own settings back.
 //
 // The line is set up with termios directly. QSerialPort was not used for it:
 // its open takes a lock file of its own kind (QLockFile), which falls back to
@@ -59,10 +61,13 @@ public:
     void apply(const LineSettings &settings);
 
     // A line without modem signals (a pseudo-terminal) has no DTR to set;
-    // that is no error.
+    // that is no error. RTS stays off.
     void setDataTerminalReady(bool on) noexcept;
 
 private:
+    // RTS off, DTR as asked.
+    void holdModemLines(bool dataTerminalReady) noexcept;
+
     // Puts the device back as it was found: its settings, exclusive mode
     // left, the lock removed. Once only; allocates nothing.
     void restore() noexcept;

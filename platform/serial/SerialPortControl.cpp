@@ -1,5 +1,7 @@
 #include "SerialPortControl.h"
 
+#include "DeviceLock.h"
+#include "DirectoryWatch.h"
 #include "ErrorReport.h"
 #include "LineReader.h"
 #include "LineSettings.h"
@@ -9,7 +11,11 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QScopeGuard>
+#include <QtCore/QTimer>
 
+#include <array>
+#include <chrono>
+#include <exception>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -19,14 +25,24 @@ namespace {
 constexpr std::int16_t FirstPort = 1;
 constexpr std::int16_t LastPort = 255;
 
+// After a change in the watched directories brought a failed open, the port
+// is tried again this long after the change, then after each further step:
+// a node appears before its driver is ready for an open, and udev sets its
+// group a moment later. Then only the next change tries again.
+constexpr std::array<std::chrono::milliseconds, 4> RetryAfter{
+    std::chrono::milliseconds(100), std::chrono::milliseconds(300), std::chrono::milliseconds(1000),
+    std::chrono::milliseconds(3000)};
+
 } // namespace
 
 class SerialPortControl::Private
 {
 public:
-    Private(SerialPortControl *control, DeviceMap deviceMap, qsizetype receiveLimit)
+    Private(SerialPortControl *control, DeviceMap deviceMap, QStringList returnWatched,
+            qsizetype receiveLimit)
         : m_control(control)
         , m_deviceMap(std::move(deviceMap))
+        , m_returnWatched(std::move(returnWatched))
         , m_received(receiveLimit, [this] { postDelivery(); })
         , m_receiveLimit(receiveLimit)
     {
@@ -36,10 +52,16 @@ public:
     Private &operator=(const Private &) = delete;
 
     void open();
+    void openAt(const PortLocation &location);
     void close();
     // The reader reported the line gone: let go of the device now rather
-    // than at "Close", so other programs can have it back.
+    // than at "Close", so other programs can have it back, and watch for its
+    // return.
     void releaseLostLine();
+    // The port may be back: open it if it is.
+    void tryReturn();
+    void retryReturn();
+    void endReturnWatch();
     // Whether there is a live device to apply settings to.
     bool lineUp();
 
@@ -50,6 +72,7 @@ public:
     const QMetaMethod m_delivery =
         requiredMethod(SerialPortControl::staticMetaObject, "deliverOnComm()");
     DeviceMap m_deviceMap;
+    QStringList m_returnWatched;
 
     std::int16_t m_commPort = 1;
     bool m_dtrEnable = false;
@@ -61,6 +84,7 @@ public:
     // until the user closes the port.
     bool m_open = false;
     QString m_devicePath;
+    QString m_socket;
     LineEvent m_event = LineEvent::None;
 
     // Declared so that the reader goes first (it reads the device into the
@@ -69,21 +93,33 @@ public:
     qsizetype m_receiveLimit = 0;
     std::unique_ptr<SerialDevice> m_device;
     std::unique_ptr<LineReader> m_reader;
+
+    // While a lost line waits for its return.
+    std::unique_ptr<DirectoryWatch> m_returnWatch;
+    QTimer m_retry;
+    std::size_t m_retries = 0;
 };
 
 void SerialPortControl::Private::open()
 {
-    const QString path = m_deviceMap(m_commPort);
-    auto device = std::make_unique<SerialDevice>(path, m_settings, m_dtrEnable);
+    openAt(m_deviceMap(m_commPort));
+}
+
+void SerialPortControl::Private::openAt(const PortLocation &location)
+{
+    auto device = std::make_unique<SerialDevice>(location.device, m_settings, m_dtrEnable);
     m_received.restartLine();
-    m_reader = std::make_unique<LineReader>(path, device->fd(), m_received, m_settings.baudRate());
+    m_reader = std::make_unique<LineReader>(location.device, device->fd(), m_received,
+                                            m_settings.baudRate());
     m_device = std::move(device);
-    m_devicePath = path;
+    m_devicePath = location.device;
+    m_socket = location.socket;
     m_open = true;
 }
 
 void SerialPortControl::Private::close()
 {
+    endReturnWatch();
     m_reader.reset();
     m_device.reset();
     m_received.restartLine();
@@ -92,10 +128,57 @@ void SerialPortControl::Private::close()
 
 void SerialPortControl::Private::releaseLostLine()
 {
-    if (m_reader && m_received.lineLost()) {
-        m_reader.reset(); // its thread has ended already
-        m_device.reset();
+    if (!m_reader || !m_received.lineLost())
+        return;
+    m_reader.reset(); // its thread has ended already
+    m_device.reset();
+    // The control as parent: a watch ended from inside its own signal goes
+    // later, and with the control at the latest.
+    m_returnWatch = std::make_unique<DirectoryWatch>(m_returnWatched, m_control);
+    QObject::connect(m_returnWatch.get(), &DirectoryWatch::changed, m_control, [this] {
+        m_retries = 0;
+        tryReturn();
+    });
+    // It may be back already: a board that resets comes back within a
+    // moment, perhaps before the watch began. Looked at from the event loop,
+    // not inside the property call or delivery that found the loss.
+    m_retries = RetryAfter.size();
+    m_retry.start(0);
+}
+
+void SerialPortControl::Private::tryReturn()
+{
+    m_retry.stop();
+    if (!m_open || m_device)
+        return;
+    try {
+        const PortLocation found = m_deviceMap(m_commPort);
+        // Another port that moved up into this number while this one is
+        // away is someone else's line.
+        if (found.socket != m_socket && !found.alone)
+            return;
+        openAt(found);
+        endReturnWatch();
+    } catch (const std::exception &) {
+        // Not there, or not yet usable: the next change, or a retry, looks again.
+        retryReturn();
     }
+}
+
+void SerialPortControl::Private::endReturnWatch()
+{
+    m_retry.stop();
+    if (m_returnWatch) {
+        // This may run inside the watch's own signal.
+        m_returnWatch->disconnect(m_control);
+        m_returnWatch.release()->deleteLater();
+    }
+}
+
+void SerialPortControl::Private::retryReturn()
+{
+    if (m_retries < RetryAfter.size())
+        m_retry.start(RetryAfter[m_retries++]);
 }
 
 bool SerialPortControl::Private::lineUp()
@@ -127,7 +210,7 @@ void SerialPortControl::Private::deliver()
 }
 
 SerialPortControl::SerialPortControl(QObject *parent)
-    : SerialPortControl(DeviceMap(&SerialPortControl::defaultDevice), parent)
+    : SerialPortControl(DeviceMap(&SerialPortControl::defaultLocation), parent)
 {
 }
 
@@ -137,16 +220,25 @@ SerialPortControl::SerialPortControl(DeviceMap deviceMap, QObject *parent)
 }
 
 SerialPortControl::SerialPortControl(DeviceMap deviceMap, qsizetype receiveLimit, QObject *parent)
-    : SerialControl(parent)
-    , m_d(std::make_unique<Private>(this, std::move(deviceMap), receiveLimit))
+    : SerialPortControl(std::move(deviceMap), {SerialPorts().deviceRoot(), DeviceLock::directory()},
+                        receiveLimit, parent)
 {
+}
+
+SerialPortControl::SerialPortControl(DeviceMap deviceMap, QStringList returnWatched,
+                                     qsizetype receiveLimit, QObject *parent)
+    : SerialControl(parent)
+    , m_d(std::make_unique<Private>(this, std::move(deviceMap), std::move(returnWatched), receiveLimit))
+{
+    m_d->m_retry.setSingleShot(true);
+    connect(&m_d->m_retry, &QTimer::timeout, this, [this] { m_d->tryReturn(); });
 }
 
 SerialPortControl::~SerialPortControl() = default;
 
-QString SerialPortControl::defaultDevice(std::int16_t port)
+PortLocation SerialPortControl::defaultLocation(std::int16_t port)
 {
-    return u"/dev/ttyS%1"_s.arg(port - 1);
+    return SerialPorts().locate(port);
 }
 
 qsizetype SerialPortControl::receiveLimit() const

@@ -2,8 +2,10 @@
 
 #include "LineEvent.h"
 #include "SerialControl.h"
+#include "SerialPorts.h"
 
 #include <QtCore/QString>
+#include <QtCore/QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -11,9 +13,10 @@
 
 // The serial control over a Linux serial device, with reception on a thread of its own.
 //
-// Port N maps to /dev/ttyS{N-1} unless a different device map is given,
-// which is how tests point it at a pseudo-terminal. While open the device is
-// held as SerialDevice describes: UUCP lock file, exclusive mode, flock.
+// Port N is the machine's Nth serial port, as SerialPorts counts them,
+// unless a different device map is given, which is how tests point it at a
+// pseudo-terminal. While open the device is held as SerialDevice describes:
+// UUCP lock file, exclusive mode, flock, DTR as DTREnable says and RTS off.
 //
 // Reception runs on a thread of its own (LineReader), into a buffer that
 // grows as needed, so a busy or blocked window thread never holds the line
@@ -26,8 +29,17 @@
 // pseudo-terminal closed) it keeps what it had received, releases the device
 // and its locks, and stays "open" until PortOpen is set False. OnComm is then
 // raised once with commEvent() LineLost, whatever RThreshold says, so the
-// user learns of it; Settings and DTREnable set meanwhile are only stored,
-// for the next open.
+// user learns of it; Settings and DTREnable set meanwhile are only stored.
+//
+// Meanwhile it watches for the port's return: whenever the directories
+// where a node appears or a lock goes away change (inotify; nothing is
+// polled), it looks the port up again, and once it is back in the same
+// socket, or is a new port that is now the machine's only one, opens it as
+// PortOpen would, with the settings stored. No OnComm marks the return;
+// reception simply goes on, adding to what waits unread. An open that fails
+// (the node made but not yet usable, its permissions not yet set) is tried
+// again on the next change, and a few times more over the next seconds.
+// Setting PortOpen False ends the watch.
 //
 // Received input is never dropped by closing: characters not yet read stay
 // for Input after PortOpen is set False (or the line is lost), and an OnComm
@@ -38,7 +50,8 @@ class SerialPortControl final : public SerialControl
     Q_OBJECT
 
 public:
-    using DeviceMap = std::function<QString(std::int16_t port)>;
+    // Where port N is; throws ErrorReport DeviceAbsent when there is none.
+    using DeviceMap = std::function<PortLocation(std::int16_t port)>;
 
     // Characters that may wait unread before reading stops.
     static constexpr qsizetype DefaultReceiveLimit = qsizetype(64) * 1024 * 1024;
@@ -46,10 +59,14 @@ public:
     explicit SerialPortControl(QObject *parent = nullptr);
     explicit SerialPortControl(DeviceMap deviceMap, QObject *parent = nullptr);
     SerialPortControl(DeviceMap deviceMap, qsizetype receiveLimit, QObject *parent = nullptr);
+    // `returnWatched`: the directories whose changes may mean a lost port is
+    // back (by default /dev and the lock directory).
+    SerialPortControl(DeviceMap deviceMap, QStringList returnWatched, qsizetype receiveLimit,
+                      QObject *parent = nullptr);
     ~SerialPortControl() override;
 
-    // The system's own device for port N.
-    static QString defaultDevice(std::int16_t port);
+    // The machine's own port N.
+    static PortLocation defaultLocation(std::int16_t port);
 
     qsizetype receiveLimit() const override;
 

@@ -169,11 +169,12 @@ TEST_F(ProgramTest, ToolkitOptionsOnTheCommandLineChangeNothing)
     EXPECT_TRUE(waitUntil([this] { return programHoldsTheLine(); })) << "Open is not where it belongs";
 }
 
-// Opening a terminal raises DTR, and a device that resets on it sees a
-// pulse until the program lowers it again: that must come before anything
-// is done to the line, after nothing but the two questions whether the
-// line is someone else's.
-TEST_F(ProgramTest, DtrIsLoweredBeforeTheLineIsSetUpAndStaysLow)
+// Opening a terminal raises DTR and RTS, and a device that resets on them
+// sees a pulse until the program lowers them again: both in one call, before
+// anything is done to the line, after nothing but the two questions whether
+// the line is someone else's. RTS held up with DTR down keeps many
+// development boards in reset.
+TEST_F(ProgramTest, DtrAndRtsAreLoweredTogetherBeforeTheLineIsSetUpAndStayLow)
 {
     if (QStandardPaths::findExecutable(u"strace"_s).isEmpty())
         GTEST_SKIP() << "strace is not installed";
@@ -193,13 +194,17 @@ TEST_F(ProgramTest, DtrIsLoweredBeforeTheLineIsSetUpAndStaysLow)
         QRegularExpression(uR"(openat\(AT_FDCWD, "/dev/ttyS0", [^)]*\) = (\d+))"_s).match(trace);
     ASSERT_TRUE(opened.hasMatch()) << "port 1 was never opened";
     QStringList calls; // on the port, in order
-    const QRegularExpression onPort(uR"((ioctl|flock)\(%1, ([A-Z0-9_]+))"_s.arg(opened.captured(1)));
+    QStringList arguments;
+    const QRegularExpression onPort(uR"((ioctl|flock)\(%1, ([A-Z0-9_]+)([^)]*))"_s.arg(opened.captured(1)));
     for (auto match = onPort.globalMatch(trace, opened.capturedEnd()); match.hasNext();) {
         const QRegularExpressionMatch call = match.next();
         calls.append(call.captured(1) == u"flock"_s ? u"flock"_s : call.captured(2));
+        arguments.append(call.captured(3));
     }
     const qsizetype lowered = calls.indexOf(u"TIOCMBIC"_s);
     ASSERT_GE(lowered, 0) << "DTR was never lowered: " << calls.join(u' ').toStdString();
+    EXPECT_TRUE(arguments[lowered].contains(u"TIOCM_DTR"_s) && arguments[lowered].contains(u"TIOCM_RTS"_s))
+        << "the first lowering was not of both lines:" << arguments[lowered].toStdString();
     for (const QString &before : calls.first(lowered))
         EXPECT_TRUE(before == u"TIOCGEXCL"_s || before == u"flock"_s)
             << before.toStdString() << " came before DTR was lowered";

@@ -82,8 +82,6 @@ TEST_F(SerialPortControlTest, StartsClosedWithDocumentedDefaults)
     EXPECT_EQ(m_control->RThreshold(), 0);
     EXPECT_FALSE(m_control->PortOpen());
     EXPECT_EQ(m_control->Input(), QString());
-    EXPECT_EQ(SerialPortControl::defaultDevice(1), u"/dev/ttyS0"_s);
-    EXPECT_EQ(SerialPortControl::defaultDevice(255), u"/dev/ttyS254"_s);
 }
 
 // A Linux pseudo-terminal always runs 8 data bits without parity (the driver
