@@ -33,9 +33,10 @@ class Guest:
         self.name = name
         self.dir = os.path.join(BUILD_VM, name)
         os.makedirs(os.path.join(self.dir, "out"), exist_ok=True)
-        for stale in os.listdir(self.dir):
-            if stale.endswith((".sock", ".log")):
-                os.unlink(os.path.join(self.dir, stale))
+        for folder in (self.dir, os.path.join(self.dir, "out")):
+            for stale in os.listdir(folder):
+                if stale.endswith((".sock", ".log", ".png")):
+                    os.unlink(os.path.join(folder, stale))
         self.trace_path = os.path.join(self.dir, "trace.log")
         sock = lambda n: os.path.join(self.dir, n + ".sock")
         args = [

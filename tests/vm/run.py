@@ -29,8 +29,10 @@ Boot 2, no UART (-serial none), the FT232 only:
   - with neither device, Open reports 1010 and the program goes on.
 
 Figures (pulse, CPU while unplugged, time to reopen, run time) are printed,
-not asserted. The last line is "N passed, N failed"; the exit status is 1
-on any failure.
+not asserted. A failed case leaves a picture of the guest's screen in
+build-vm/bootN/out/, beside QEMU's trace and the guest's console log. The
+last line is "N passed, N failed"; the exit status is 1 on any failure.
+`run.py 1` or `run.py 2` runs one boot's cases alone.
 """
 import os
 import random
@@ -59,8 +61,9 @@ class Failed(Exception):
     pass
 
 
-def case(function):
-    """Runs one case; a Failed or any other exception fails it, with why."""
+def case(function, screen):
+    """Runs one case; a Failed or any other exception fails it, with why,
+    and leaves a picture of the guest's screen at that moment."""
     name = function.__name__.replace("_", " ")
     started = time.monotonic()
     try:
@@ -71,6 +74,12 @@ def case(function):
         why = str(failure) if isinstance(failure, Failed) else "%s: %s" % (type(failure).__name__, failure)
         results.append((name, why))
         print("FAIL  %s: %s" % (name, why), flush=True)
+        picture = function.__name__ + ".png"
+        try:
+            if screen.x("import -window root /tmp/out/%s" % picture)[0] == 0:
+                print("      screen: %s" % os.path.join(screen.g.dir, "out", picture), flush=True)
+        except Exception:  # noqa: BLE001 - a guest that is gone has no screen to show
+            pass
 
 
 def check(condition, why):
@@ -369,7 +378,7 @@ def boot1_cases(g, s):
               a_megabyte_flat_out_is_shown_exactly, a_break_neither_ends_nor_signals_the_program,
               close_gives_the_chip_back_its_settings_with_both_lines_low,
               quit_gives_the_chip_back_its_settings_and_ends_the_program):
-        case(c)
+        case(c, s)
 
 
 # --- boot 2: no UART; the FT232 is port 1, then goes away ---------------------------------------------
@@ -536,7 +545,7 @@ def boot2_cases(g, s):
               plugged_back_it_goes_on_by_itself_without_a_line_break,
               close_while_away_ends_the_watch_and_open_after_return_works,
               with_neither_device_open_reports_1010_and_the_program_goes_on):
-        case(c)
+        case(c, s)
 
 
 def boot(name, uart, cases):
@@ -564,6 +573,7 @@ def main():
     if "2" in picked:
         boot("boot2", False, boot2_cases)
     figure("run time %.0f s" % (time.monotonic() - started))
+    print("Figures:\n  " + "\n  ".join(figures))
     failed = [r for r in results if r[1]]
     print("%d passed, %d failed" % (len(results) - len(failed), len(failed)))
     return 1 if failed else 0
