@@ -132,12 +132,12 @@ void SerialPortControl::Private::releaseLostLine()
         return;
     m_reader.reset(); // its thread has ended already
     m_device.reset();
-    // The control as parent: a watch ended from inside its own signal goes
-    // later, and with the control at the latest.
-    m_returnWatch = std::make_unique<DirectoryWatch>(m_returnWatched, m_control);
+    m_returnWatch = std::make_unique<DirectoryWatch>(m_returnWatched);
+    // The attempt runs from the timer, never inside the watch's own signal,
+    // so that a port that is back can end the watch there and then.
     QObject::connect(m_returnWatch.get(), &DirectoryWatch::changed, m_control, [this] {
         m_retries = 0;
-        tryReturn();
+        m_retry.start(0);
     });
     // It may be back already: a board that resets comes back within a
     // moment, perhaps before the watch began. Looked at from the event loop,
@@ -148,7 +148,6 @@ void SerialPortControl::Private::releaseLostLine()
 
 void SerialPortControl::Private::tryReturn()
 {
-    m_retry.stop();
     if (!m_open || m_device)
         return;
     try {
@@ -168,11 +167,7 @@ void SerialPortControl::Private::tryReturn()
 void SerialPortControl::Private::endReturnWatch()
 {
     m_retry.stop();
-    if (m_returnWatch) {
-        // This may run inside the watch's own signal.
-        m_returnWatch->disconnect(m_control);
-        m_returnWatch.release()->deleteLater();
-    }
+    m_returnWatch.reset();
 }
 
 void SerialPortControl::Private::retryReturn()
