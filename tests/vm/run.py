@@ -21,7 +21,7 @@ Boot 1, a 16550 on ttyS0 and an FT232 on xHCI:
     sets 115200 7E1 first) with both lines low, and remove the lock.
 Boot 2, no UART (-serial none), the FT232 only:
   - port 1 is /dev/ttyUSB0, opened as it is; 9600 8N1 and both lines low
-    in one SET_MODEM_CTRL request; every byte value shown;
+    in one SET_MODEM_CTRL request; every byte value and 1 MB shown exactly;
   - unplugged (QMP device_del) while receiving: no busy loop, the text and
     the "Close" caption stay, no lock left; plugged back: reception goes on
     by itself with no line break added, each later byte once, in order;
@@ -458,12 +458,18 @@ def boot2_cases(g, s):
         check_lowered_together(modem, lambda w: (w[1] & 0x101) == 0x101, lambda w: (w[1] & 0x101) == 0x100,
                                lambda w: (w[1] & 0x303) == 0x300, "FT232")
 
-    def adapter_shows_every_byte_value():
+    def adapter_shows_every_byte_value_and_a_megabyte_flat_out():
         check("opened" in state, "the port never opened")
         every = bytes(range(256))
         g.send_ftdi(every)
         s.text_becomes(b"Text1\r\n" + every)
-        state["text"] = b"Text1\r\n" + every
+        rng = random.Random(2)
+        flood = bytes(rng.getrandbits(8) for _ in range(1 << 20))
+        started = time.monotonic()
+        g.send_ftdi(flood)
+        s.text_becomes(b"Text1\r\n" + every + flood, 180)
+        figure("FT232: 1 MB taken and shown in %.1f s" % (time.monotonic() - started))
+        state["text"] = b"Text1\r\n" + every + flood
 
     def unplugged_while_receiving_it_keeps_text_and_caption_and_does_not_spin():
         check("text" in state, "the port never received")
@@ -571,7 +577,8 @@ def boot2_cases(g, s):
         check(not s.holds(), "the program holds %s" % s.holds())
 
     for c in (adapter_is_port_1_when_there_is_no_uart, adapter_gets_9600_8n1_and_both_lines_low_in_one_request,
-              adapter_shows_every_byte_value, unplugged_while_receiving_it_keeps_text_and_caption_and_does_not_spin,
+              adapter_shows_every_byte_value_and_a_megabyte_flat_out,
+              unplugged_while_receiving_it_keeps_text_and_caption_and_does_not_spin,
               plugged_back_it_goes_on_by_itself_without_a_line_break,
               close_while_away_ends_the_watch_and_open_after_return_works,
               with_neither_device_open_reports_1010_and_the_program_goes_on):
