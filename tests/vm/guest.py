@@ -55,6 +55,7 @@ class Guest:
             "-chardev", "socket,id=rig,path=%s,server=on,wait=off" % sock("rig"),
             "-device", "virtserialport,chardev=rig,name=rig",
             "-qmp", "unix:%s,server=on,wait=off" % sock("qmp"),
+            # Without it the trace lines carry no time (pid@seconds.micro:).
             "-msg", "timestamp=on",
             # What the driver programs, not every read: a megabyte's reads
             # would make a trace of hundreds of megabytes.
