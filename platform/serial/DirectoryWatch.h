@@ -25,8 +25,6 @@ public:
     explicit DirectoryWatch(const QStringList &directories, QObject *parent = nullptr);
     ~DirectoryWatch() override;
 
-    bool watching() const noexcept { return m_notifier != nullptr; }
-
 Q_SIGNALS:
     // Once for every batch of news the kernel had, however many entries.
     void changed();

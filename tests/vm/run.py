@@ -343,19 +343,23 @@ def boot1_cases(g, s):
               "around the BREAK: %s" % describe_difference(shown, state["text"] + b"after the break"))
         state["text"] = shown
 
-    def close_gives_the_chip_back_its_settings_with_both_lines_low():
-        check("opened" in state, "the port never opened")
-        mark = g.trace_mark()
-        s.click(OPEN_BUTTON)
-        check(wait_until(lambda: not s.holds()), "Close left the port open")
+    def chip_is_put_back(mark, after):
+        """Since `mark`: the settings the test gave the UART, both lines low, no lock."""
         time.sleep(0.5)
         trace = g.trace_since(mark)
         settings = uart_parameters(trace)
         check(settings and settings[-1] == ("115200", "E", "7", "1"),
               "the chip was left at %s, not 115200 7E1" % (settings[-1:] or "(nothing programmed)"))
         check_lines_stay_low(g.trace_before(mark), trace)
-        check(serial_lines(g) == set(), "ttyS0's lines after Close: %s" % serial_lines(g))
-        check(not lock_exists(g, "ttyS0"), "the lock outlived Close")
+        check(serial_lines(g) == set(), "ttyS0's lines after %s: %s" % (after, serial_lines(g)))
+        check(not lock_exists(g, "ttyS0"), "the lock outlived %s" % after)
+
+    def close_gives_the_chip_back_its_settings_with_both_lines_low():
+        check("opened" in state, "the port never opened")
+        mark = g.trace_mark()
+        s.click(OPEN_BUTTON)
+        check(wait_until(lambda: not s.holds()), "Close left the port open")
+        chip_is_put_back(mark, "Close")
         check(s.button() == state["blank"], "the button does not read Open again")
 
     def quit_gives_the_chip_back_its_settings_and_ends_the_program():
@@ -365,14 +369,7 @@ def boot1_cases(g, s):
         mark = g.trace_mark()
         s.click(QUIT_BUTTON)
         check(wait_until(lambda: not s.alive(), 20), "Quit did not end the program")
-        time.sleep(0.5)
-        trace = g.trace_since(mark)
-        settings = uart_parameters(trace)
-        check(settings and settings[-1] == ("115200", "E", "7", "1"),
-              "the chip was left at %s, not 115200 7E1" % (settings[-1:] or "(nothing programmed)"))
-        check_lines_stay_low(g.trace_before(mark), trace)
-        check(serial_lines(g) == set(), "ttyS0's lines after Quit: %s" % serial_lines(g))
-        check(not lock_exists(g, "ttyS0"), "the lock outlived the program")
+        chip_is_put_back(mark, "Quit")
 
     for c in (uart_is_port_1_and_is_locked_while_open, open_programs_9600_8n1,
               dtr_and_rts_are_lowered_together_at_open_and_stay_low, every_byte_value_is_shown_as_one_character,
