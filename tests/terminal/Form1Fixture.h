@@ -29,7 +29,10 @@ protected:
     void show()
     {
         m_form.window().show();
-        QApplication::setActiveWindow(&m_form.window());
+        // Through the window system, as a click on the window would: the
+        // application-wide setter is deprecated from Qt 6.5 on.
+        m_form.window().activateWindow();
+        (void)QTest::qWaitForWindowActive(&m_form.window());
         QApplication::processEvents();
     }
 
