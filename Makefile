@@ -18,7 +18,7 @@ configure: deps
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
-# Starts the program; port 1 is /dev/ttyS0.
+# Starts the program; port 1 is the machine's first serial port (README).
 run: build
 	$(BUILD_DIR)/linewatch
 
