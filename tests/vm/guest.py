@@ -44,11 +44,15 @@ class Guest:
             "-nodefaults", "-no-user-config", "-vga", "none", "-display", "none",
             "-kernel", os.path.join(BUILD_VM, "vmlinuz"),
             "-initrd", os.path.join(BUILD_VM, "initramfs.cpio"),
-            "-append", "console=hvc0 quiet panic=-1 rig.port=rig rig.agent=%s"
-            % os.path.join(ROOT, "tests", "vm", "agent.py"),
+            "-append", "console=hvc0 quiet panic=-1 rig.port=rig rig.project=%s rig.agent=%s"
+            % (ROOT, os.path.join(ROOT, "tests", "vm", "agent.py")),
             "-no-reboot",
             "-virtfs", "local,path=/,mount_tag=hostroot,security_model=passthrough,readonly=on,multidevs=remap",
             "-virtfs", "local,path=%s,mount_tag=out,security_model=passthrough" % os.path.join(self.dir, "out"),
+            # The project again, at its own path: a clone under /tmp would be
+            # hidden by the guest's own /tmp.
+            "-virtfs", "local,path=%s,mount_tag=project,security_model=passthrough,readonly=on,multidevs=remap"
+            % ROOT,
             "-device", "virtio-serial-pci",
             "-chardev", "file,id=log,path=%s" % os.path.join(self.dir, "console.log"),
             "-device", "virtconsole,chardev=log",

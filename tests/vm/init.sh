@@ -1,9 +1,10 @@
 #!/bin/busybox sh
 # The guest's first process: loads the modules, mounts the machine's root
-# (read-only, over 9p) and the rig's writable share, gives that root its own
-# kernel file systems, and hands over to the rig's agent inside it. The
-# agent's path and the control port's name come on the kernel command line
-# (rig.agent=, rig.port=).
+# (read-only, over 9p), the project at its own path and the rig's writable
+# share, gives that root its own kernel file systems, and hands over to the
+# rig's agent inside it. The
+# agent's path, the project's and the control port's name come on the
+# kernel command line (rig.agent=, rig.project=, rig.port=).
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -21,6 +22,7 @@ for word in $(cat /proc/cmdline); do
     case "$word" in
         rig.agent=*) agent=${word#rig.agent=} ;;
         rig.port=*) port=${word#rig.port=} ;;
+        rig.project=*) project=${word#rig.project=} ;;
     esac
 done
 
@@ -37,6 +39,9 @@ mkdir -p /mnt/run/lock
 mount -t tmpfs tmpfs /mnt/tmp
 mkdir -p /mnt/tmp/out
 mount -t 9p -o "$nine" out /mnt/tmp/out || echo "init: no writable share"
+# The project over whatever the guest's own file systems put in its place.
+mkdir -p "/mnt$project" 2>/dev/null
+mount -t 9p -o "$nine,ro" project "/mnt$project" || echo "init: no project share"
 
 # The control port by the name the host gave it; there is no udev to make
 # /dev/virtio-ports/ links.

@@ -33,7 +33,8 @@ not asserted. A failed case leaves a picture of the guest's screen in
 build-vm/bootN/out/, beside QEMU's trace and the guest's console log. The
 last line is "N passed, N failed"; the exit status is 1 on any failure.
 `run.py 1` or `run.py 2` runs one boot's cases alone; LINEWATCH=PATH tests
-another build of the program (outside /tmp, which the guest has its own of).
+another build of the program (inside the project, or outside /tmp, which the
+guest has its own of).
 """
 import os
 import random
@@ -599,7 +600,8 @@ def main():
     if not os.access(PROGRAM, os.X_OK):
         print("no program at %s: build it first" % PROGRAM)
         return 1
-    if re.match(r"/(tmp|run|dev|proc|sys)(/|$)", os.path.realpath(PROGRAM)):
+    inside = os.path.realpath(PROGRAM).startswith(os.path.realpath(ROOT) + os.sep)
+    if not inside and re.match(r"/(tmp|run|dev|proc|sys)(/|$)", os.path.realpath(PROGRAM)):
         # The guest mounts its own file systems there, over the machine's.
         print("the guest cannot see %s: put the program elsewhere (LINEWATCH=...)" % PROGRAM)
         return 1
