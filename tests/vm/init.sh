@@ -2,9 +2,9 @@
 # The guest's first process: loads the modules, mounts the machine's root
 # (read-only, over 9p), the project at its own path and the rig's writable
 # share, gives that root its own kernel file systems, and hands over to the
-# rig's agent inside it. The
-# agent's path, the project's and the control port's name come on the
-# kernel command line (rig.agent=, rig.project=, rig.port=).
+# rig's agent inside it. The agent's path, the project's and the control
+# port's name come on the kernel command line (rig.agent=, rig.project=,
+# rig.port=).
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
