@@ -8,7 +8,9 @@
 #include <QtCore/QRegularExpression>
 
 #include <algorithm>
+#include <map>
 #include <optional>
+#include <ranges>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -95,12 +97,13 @@ QList<PortLocation> SerialPorts::present() const
     QList<Found> found;
 
     static const QRegularExpression onBoardName(u"^ttyS(\\d+)$"_s);
-    QStringList onBoard = QDir(m_deviceRoot).entryList({u"ttyS*"_s}, QDir::System | QDir::Files | QDir::Dirs);
-    onBoard.removeIf([](const QString &name) { return !onBoardName.match(name).hasMatch(); });
-    std::ranges::sort(onBoard, [](const QString &a, const QString &b) {
-        return onBoardName.match(a).captured(1).toInt() < onBoardName.match(b).captured(1).toInt();
-    });
-    for (const QString &name : onBoard) {
+    // By number, so that ttyS10 follows ttyS2.
+    std::map<int, QString> onBoard;
+    for (const QString &name : QDir(m_deviceRoot).entryList({u"ttyS*"_s}, QDir::System | QDir::Files | QDir::Dirs)) {
+        if (const QRegularExpressionMatch match = onBoardName.match(name); match.hasMatch())
+            onBoard.emplace(match.captured(1).toInt(), name);
+    }
+    for (const QString &name : onBoard | std::views::values) {
         const QString node = m_deviceRoot + u'/' + name;
         const std::optional<dev_t> device = characterDevice(node);
         if (!device)

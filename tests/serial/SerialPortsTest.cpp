@@ -139,19 +139,7 @@ TEST_F(SerialPortsTest, OnBoardPortsWithAUartComeFirstInTheirOrderThenAdaptersBy
               "%1/ttyACM0, %1/ttyUSB0)"_s.arg(dev()));
 }
 
-TEST_F(SerialPortsTest, WithOnlyEmptySlotsTheOneAdapterIsPortOne)
-{
-    node(u"ttyS0"_s, u"/dev/null"_s);
-    serialCoreType(u"/dev/null"_s, "0");
-    adapter(u"ttyUSB0"_s, u"pci0000:00/usb1/1-2/1-2:1.0/ttyUSB0"_s, m_c.slavePath());
-    node(u"ttyUSB0"_s, m_c.slavePath());
-
-    const PortLocation first = SerialPorts(dev(), sys()).locate(1);
-    EXPECT_EQ(first.device, dev() + u"/ttyUSB0"_s);
-    EXPECT_TRUE(first.alone);
-}
-
-TEST_F(SerialPortsTest, NoPortAtAllIsAbsentAndSaysWhatWasLookedFor)
+TEST_F(SerialPortsTest, OnlyEmptySlotsAreNoPortAndTheOneAdapterThenIsPortOne)
 {
     node(u"ttyS0"_s, u"/dev/null"_s);
     serialCoreType(u"/dev/null"_s, "0");
@@ -160,4 +148,10 @@ TEST_F(SerialPortsTest, NoPortAtAllIsAbsentAndSaysWhatWasLookedFor)
     EXPECT_EQ(none.Description(),
               u"Comm port 1: no such serial port (looked for a UART behind %1/ttyS*, and for USB and other "
               "serial adapters)"_s.arg(dev()));
+
+    adapter(u"ttyUSB0"_s, u"pci0000:00/usb1/1-2/1-2:1.0/ttyUSB0"_s, m_c.slavePath());
+    node(u"ttyUSB0"_s, m_c.slavePath());
+    const PortLocation first = SerialPorts(dev(), sys()).locate(1);
+    EXPECT_EQ(first.device, dev() + u"/ttyUSB0"_s);
+    EXPECT_TRUE(first.alone);
 }
