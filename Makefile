@@ -56,9 +56,10 @@ bench: build
 	$(BUILD_DIR)/bench_compression
 
 # The whole suite, headless (Qt's offscreen platform; the program test brings
-# its own Xvfb).
+# its own Xvfb and session bus). It fails too if a process it started
+# outlives it.
 test: build
-	ctest --preset $(PRESET) -j $(JOBS)
+	scripts/without-strays.sh ctest --preset $(PRESET) -j $(JOBS)
 
 # The built program on real serial drivers: a QEMU guest with Debian's kernel,
 # a 16550 and an FT232 adapter that the test unplugs and plugs back

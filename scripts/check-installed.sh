@@ -32,7 +32,9 @@ appstreamcli validate --no-net --pedantic /usr/share/metainfo/io.linewatch.linew
 page=$(man -w linewatch) || { echo "man finds no page for linewatch" >&2; exit 1; }
 man linewatch 2>/dev/null | grep -q "watch a serial line" || { echo "man linewatch shows no such page" >&2; exit 1; }
 
-/usr/bin/linewatch &
+# On a session bus of its own, as on a desktop: with none, D-Bus would
+# start one for it (dbus-launch, where installed) that outlives it.
+dbus-run-session -- /usr/bin/linewatch &
 program=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
 [ -n "$window" ] || { echo "the installed linewatch showed no window" >&2; exit 1; }

@@ -6,6 +6,7 @@
 #include "Wait.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QPoint>
 #include <QtCore/QProcess>
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <signal.h>
@@ -30,6 +32,51 @@ constexpr QPoint OpenButton{60 + 26, 160 + 14};
 constexpr QPoint QuitButton{120 + 26, 160 + 14};
 constexpr QPoint InTextBox{12 + 100, 16 + 60};
 
+// A session bus as a desktop's, less the services it would start on
+// demand: nothing runs on it but the program, and nothing outlives the test.
+constexpr char SessionBusConfiguration[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=@DIR@</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+
+// The caller's environment without its desktop session: the program meets
+// the X server, bus and runtime directory the test gives it, and no theme,
+// scale, accessibility or session manager setting of whoever runs the suite.
+QProcessEnvironment programEnvironment()
+{
+    static const QStringList SessionPrefixes{u"QT_"_s, u"XDG_"_s, u"DBUS_"_s, u"AT_SPI_"_s, u"WAYLAND_"_s,
+                                             u"KDE_"_s, u"GNOME_"_s, u"GTK_"_s};
+    static const QStringList SessionNames{u"DISPLAY"_s, u"XAUTHORITY"_s, u"DESKTOP_SESSION"_s, u"SESSION_MANAGER"_s};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (SessionNames.contains(name)
+            || std::any_of(SessionPrefixes.begin(), SessionPrefixes.end(),
+                           [&](const QString &prefix) { return name.startsWith(prefix); }))
+            environment.remove(name);
+    }
+    return environment;
+}
+
+// The first line a helper prints: its display number, its bus address.
+QByteArray firstLine(QProcess &process)
+{
+    QByteArray output;
+    waitUntil([&] {
+        output += process.readAllStandardOutput();
+        return output.contains('\n');
+    }, 15000);
+    return output.contains('\n') ? output.first(output.indexOf('\n')) : QByteArray();
+}
+
 class ProgramTest : public ::testing::Test
 {
 protected:
@@ -37,21 +84,34 @@ protected:
     {
         if (::geteuid() != 0)
             GTEST_SKIP() << "a private mount namespace for port 1 needs root";
-        for (const QString &tool : {u"Xvfb"_s, u"xdotool"_s, u"xclip"_s, u"unshare"_s}) {
+        for (const QString &tool : {u"Xvfb"_s, u"xdotool"_s, u"xclip"_s, u"unshare"_s, u"dbus-daemon"_s}) {
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 GTEST_SKIP() << qPrintable(tool) << " is not installed";
         }
+        ASSERT_TRUE(m_session.isValid());
 
         m_xvfb.start(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s,
                                  u"-nolisten"_s, u"tcp"_s});
-        ASSERT_TRUE(waitUntil([this] {
-            m_xvfbOutput += m_xvfb.readAllStandardOutput();
-            return m_xvfbOutput.contains('\n');
-        }, 15000)) << "Xvfb did not start";
-        m_display = u":"_s + QString::fromLatin1(m_xvfbOutput.trimmed());
-        m_environment = QProcessEnvironment::systemEnvironment();
+        const QByteArray display = firstLine(m_xvfb);
+        ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
+        m_display = u":"_s + QString::fromLatin1(display);
+
+        // A session bus of the test's own, as a desktop has one. Without any
+        // bus in its environment, D-Bus would start one for the program
+        // (dbus-launch, where installed), which outlives it.
+        QFile configuration(m_session.filePath(u"bus.conf"_s));
+        ASSERT_TRUE(configuration.open(QIODevice::WriteOnly));
+        configuration.write(QByteArrayLiteral(SessionBusConfiguration).replace("@DIR@", QFile::encodeName(m_session.path())));
+        configuration.close();
+        m_bus.start(u"dbus-daemon"_s, {u"--nofork"_s, u"--print-address=1"_s, u"--config-file="_s + configuration.fileName()});
+        const QByteArray busAddress = firstLine(m_bus);
+        ASSERT_FALSE(busAddress.isEmpty()) << "the session bus did not start";
+
+        m_environment = programEnvironment();
         m_environment.insert(u"DISPLAY"_s, m_display);
         m_environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        m_environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, QString::fromLatin1(busAddress));
+        m_environment.insert(u"XDG_RUNTIME_DIR"_s, m_session.path());
     }
 
     void TearDown() override
@@ -60,6 +120,8 @@ protected:
         m_program.waitForFinished();
         m_xvfb.terminate();
         m_xvfb.waitForFinished();
+        m_bus.terminate();
+        m_bus.waitForFinished();
     }
 
     // Starts the program with port 1 and the lock directory its own, with
@@ -128,8 +190,9 @@ protected:
 
     PseudoTerminal m_line;
     QTemporaryDir m_lockDirectory;
+    QTemporaryDir m_session; // the session bus's socket, the program's runtime directory
     QProcess m_xvfb;
-    QByteArray m_xvfbOutput;
+    QProcess m_bus;
     QString m_display;
     QProcessEnvironment m_environment;
     QProcess m_program;

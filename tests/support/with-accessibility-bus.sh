@@ -3,9 +3,21 @@
 # with a private D-Bus session and the accessibility bus on it, so that Qt
 # switches its accessibility on and delivers every event.
 #   with-accessibility-bus.sh COMMAND [ARGUMENTS...]
+# Exits 77, not run, where the machine has no accessibility bus to start
+# (at-spi2-core, or the X server and session bus tools, not installed).
 set -eu
 
 if [ -z "${LINEWATCH_ON_ACCESSIBILITY_BUS:-}" ]; then
+    for tool in xvfb-run dbus-run-session dbus-send; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "not run: $tool is not installed" >&2
+            exit 77
+        fi
+    done
+    if ! grep -qsx 'Name=org.a11y.Bus' /usr/share/dbus-1/services/*.service; then
+        echo "not run: no session service starts the accessibility bus (at-spi2-core is not installed)" >&2
+        exit 77
+    fi
     export LINEWATCH_ON_ACCESSIBILITY_BUS=1
     exec xvfb-run --auto-servernum dbus-run-session -- "$0" "$@"
 fi
