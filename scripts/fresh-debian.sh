@@ -1,0 +1,79 @@
+#!/bin/sh
+# Tries the README's quick start on a fresh Debian of another release, from
+# this machine: a root made by debootstrap from Debian's archive, then in it
+# what a new user does (install make and git, clone the project, run make),
+# as root. The root is staged as a real system is: its own /proc, /sys, /dev
+# and /dev/pts, in a private mount and process namespace, so that the tests'
+# own mounts and every process started in it end with it. This machine's
+# devices are not in its /dev.
+#   fresh-debian.sh SUITE [TARGET...]      e.g.  fresh-debian.sh trixie test deb
+# The clone is of the committed project (HEAD). Needs root; the root is made
+# anew in build-SUITE/root each time.
+set -eu
+cd "$(dirname "$0")/.."
+
+suite=$1
+shift
+[ "$(id -u)" -eq 0 ] || { echo "fresh-debian.sh needs root (debootstrap, mounts)" >&2; exit 1; }
+command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends debootstrap
+
+project=$(pwd)
+root="$project/build-$suite/root"
+rm -rf "$root"
+mkdir -p "$root"
+started=$(date +%s)
+debootstrap --variant=minbase "$suite" "$root" http://deb.debian.org/debian >"$project/build-$suite/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$project/build-$suite/debootstrap.log" >&2; exit 1; }
+echo "fresh-debian: $suite root made in $(($(date +%s) - started)) s"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+
+# What the user types, after `sudo apt install make git`: the README's words.
+inside="apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q make git \
+    && git clone -q file:///mnt/linewatch /root/linewatch && cd /root/linewatch"
+for target in "$@"; do
+    inside="$inside && echo \"fresh-debian: make $target\" && make $target"
+done
+
+unshare --mount --propagation private --pid --fork sh -eu -c '
+    root=$1 project=$2 inside=$3
+    # A root of its own is a mount point, as / is on a real system.
+    mount --bind "$root" "$root"
+    mount -t proc proc "$root/proc"
+    mount -t sysfs sysfs "$root/sys"
+
+    mount -t tmpfs -o mode=0755,nosuid dev "$root/dev"
+    mknod -m 0666 "$root/dev/null" c 1 3
+    mknod -m 0666 "$root/dev/zero" c 1 5
+    mknod -m 0666 "$root/dev/full" c 1 7
+    mknod -m 0666 "$root/dev/random" c 1 8
+    mknod -m 0666 "$root/dev/urandom" c 1 9
+    mknod -m 0666 "$root/dev/tty" c 5 0
+    ln -s /proc/self/fd "$root/dev/fd"
+    ln -s /proc/self/fd/0 "$root/dev/stdin"
+    ln -s /proc/self/fd/1 "$root/dev/stdout"
+    ln -s /proc/self/fd/2 "$root/dev/stderr"
+    mkdir "$root/dev/pts" "$root/dev/shm"
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620,gid=5 devpts "$root/dev/pts"
+    ln -s pts/ptmx "$root/dev/ptmx"
+    mount -t tmpfs -o mode=1777,nosuid,nodev shm "$root/dev/shm"
+    # Where port 1 is: the tests put a pseudo-terminal of their own there.
+    touch "$root/dev/ttyS0"
+
+    mount -t tmpfs -o mode=0755,nosuid,nodev run "$root/run"
+    mkdir -m 1777 "$root/run/lock"
+    mount -t tmpfs -o mode=1777,nosuid,nodev tmp "$root/tmp"
+
+    mkdir -p "$root/mnt/linewatch"
+    mount --bind "$project" "$root/mnt/linewatch"
+    mount -o remount,bind,ro "$root/mnt/linewatch"
+
+    # The root becomes the namespace'"'"'s own (pivot_root, not chroot), so that
+    # paths in other mount namespaces read as on a real system.
+    mkdir -p "$root/.host"
+    cd "$root"
+    pivot_root . .host
+    exec chroot . /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        sh -eu -c "umount -l /.host && rmdir /.host && $inside"
+' sh "$root" "$project" "$inside"
+echo "fresh-debian: $suite done in $(($(date +%s) - started)) s"
