@@ -5,7 +5,7 @@ BUILD_DIR := build
 PRESET    := default
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-vm test-asan test-tsan fuzz clean
+.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-vm test-debian13 test-asan test-tsan fuzz clean
 
 all: build
 
@@ -69,6 +69,12 @@ test: build
 test-vm: build
 	tests/vm/prepare.sh
 	timeout 900 python3 tests/vm/run.py
+
+# The quick start on a fresh Debian 13, from this machine (root): a root made
+# by debootstrap in build-trixie, and there make and git installed, the
+# committed project cloned, and make test, lintian and check-installed.
+test-debian13:
+	scripts/fresh-debian.sh trixie test lintian check-installed
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # in build-asan.

@@ -15,7 +15,7 @@ packages="
     xvfb xauth xdotool xclip x11-utils imagemagick
     dbus-daemon dbus-bin at-spi2-core
     desktop-file-utils appstream python3
-    debhelper lintian dpkg-dev
+    build-essential debhelper lintian dpkg-dev
     fonts-dejavu-core
     util-linux procps strace
 "
