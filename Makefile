@@ -5,7 +5,7 @@ BUILD_DIR := build
 PRESET    := default
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-vm test-debian13 test-asan test-tsan fuzz clean
+.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-vm test-debian13 test-clang test-asan test-tsan fuzz clean
 
 all: build
 
@@ -72,9 +72,10 @@ test-vm: build
 
 # The quick start on a fresh Debian 13, from this machine (root): a root made
 # by debootstrap in build-trixie, and there make and git installed, the
-# committed project cloned, and make test, lintian and check-installed.
+# committed project cloned, and make test, test-clang, lintian and
+# check-installed.
 test-debian13:
-	scripts/fresh-debian.sh trixie test lintian check-installed
+	scripts/fresh-debian.sh trixie test test-clang lintian check-installed
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # in build-asan.
@@ -82,6 +83,13 @@ test-asan: deps
 	@cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# The whole suite built by Clang, in build-clang: the release's Clang must
+# take the code without a warning too.
+test-clang: deps
+	@cmake --preset clang >/dev/null
+	cmake --build --preset clang -j $(JOBS)
+	scripts/without-strays.sh ctest --preset clang -j $(JOBS)
 
 # The serial control's tests under ThreadSanitizer, in build-tsan: the one
 # part of the program with a thread of its own.

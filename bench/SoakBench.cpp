@@ -216,7 +216,8 @@ int main(int argc, char *argv[])
 
     Options options;
     const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
+    // Each option takes the value after it.
+    for (qsizetype i = 1; i < arguments.size(); i += 2) {
         const QString &argument = arguments.at(i);
         bool ok = i + 1 < arguments.size();
         const QString value = arguments.value(i + 1);
@@ -235,7 +236,6 @@ int main(int argc, char *argv[])
                                  "[--empty-every N]\n");
             return 2;
         }
-        ++i;
     }
     try {
         Soak soak(options);

@@ -6,12 +6,19 @@
 # and /dev/pts, in a private mount and process namespace, so that the tests'
 # own mounts and every process started in it end with it. This machine's
 # devices are not in its /dev.
-#   fresh-debian.sh SUITE [TARGET...]      e.g.  fresh-debian.sh trixie test deb
-# The clone is of the committed project (HEAD). Needs root; the root is made
-# anew in build-SUITE/root each time.
+#   fresh-debian.sh [--user] SUITE [TARGET...]   e.g.  fresh-debian.sh trixie test deb
+# With --user, the new user is not root but may use sudo, as on a desktop
+# installation (the tests that need root then skip). The clone is of the
+# committed project (HEAD). Needs root; the root is made anew in
+# build-SUITE/root each time.
 set -eu
 cd "$(dirname "$0")/.."
 
+as_user=false
+if [ "${1:-}" = --user ]; then
+    as_user=true
+    shift
+fi
 suite=$1
 shift
 [ "$(id -u)" -eq 0 ] || { echo "fresh-debian.sh needs root (debootstrap, mounts)" >&2; exit 1; }
@@ -27,12 +34,23 @@ debootstrap --variant=minbase "$suite" "$root" http://deb.debian.org/debian >"$p
 echo "fresh-debian: $suite root made in $(($(date +%s) - started)) s"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 
-# What the user types, after `sudo apt install make git`: the README's words.
-inside="apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q make git \
-    && git clone -q file:///mnt/linewatch /root/linewatch && cd /root/linewatch"
+# What the user types: the README's words.
+steps="sudo apt-get update -q && sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q make git \
+    && git -c safe.directory=/mnt/linewatch clone -q file:///mnt/linewatch ~/linewatch && cd ~/linewatch"
 for target in "$@"; do
-    inside="$inside && echo \"fresh-debian: make $target\" && make $target"
+    steps="$steps && echo \"fresh-debian: make $target\" && make $target"
 done
+if $as_user; then
+    # A desktop installation's first user: in the sudo group, and asked for
+    # no password here, as nobody is there to type it.
+    inside="apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q sudo \
+        && useradd --create-home --groups sudo --shell /bin/sh newcomer \
+        && echo 'newcomer ALL=(ALL) NOPASSWD: ALL' >/etc/sudoers.d/newcomer \
+        && cd /home/newcomer && runuser -u newcomer -- env HOME=/home/newcomer sh -eu -c '$steps'"
+else
+    # Root has no sudo on a fresh system; it needs none.
+    inside="sudo() { \"\$@\"; } && $steps"
+fi
 
 unshare --mount --propagation private --pid --fork sh -eu -c '
     root=$1 project=$2 inside=$3

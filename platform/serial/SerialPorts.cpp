@@ -103,7 +103,7 @@ QList<PortLocation> SerialPorts::present() const
         if (const QRegularExpressionMatch match = onBoardName.match(name); match.hasMatch())
             onBoard.emplace(match.captured(1).toInt(), name);
     }
-    for (const QString &name : onBoard | std::views::values) {
+    for (const auto &[number, name] : onBoard) {
         const QString node = m_deviceRoot + u'/' + name;
         const std::optional<dev_t> device = characterDevice(node);
         if (!device)
