@@ -70,12 +70,12 @@ test-vm: build
 	tests/vm/prepare.sh
 	timeout 900 python3 tests/vm/run.py
 
-# The quick start on a fresh Debian 13, from this machine (root): a root made
-# by debootstrap in build-trixie, and there make and git installed, the
-# committed project cloned, and make test, test-clang, lintian and
-# check-installed.
+# The quick start on a fresh Debian 13 desktop, from this machine (root): a
+# root made by debootstrap in build-trixie, with dbus-x11 and a running
+# session bus; there make and git installed, the committed project cloned,
+# and make test, test-clang, lintian and check-installed.
 test-debian13:
-	scripts/fresh-debian.sh trixie test test-clang lintian check-installed
+	scripts/fresh-debian.sh --desktop trixie test test-clang "lintian check-installed"
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # in build-asan.

@@ -6,19 +6,28 @@
 # and /dev/pts, in a private mount and process namespace, so that the tests'
 # own mounts and every process started in it end with it. This machine's
 # devices are not in its /dev.
-#   fresh-debian.sh [--user] SUITE [TARGET...]   e.g.  fresh-debian.sh trixie test deb
-# With --user, the new user is not root but may use sudo, as on a desktop
-# installation (the tests that need root then skip). The clone is of the
+#   fresh-debian.sh [--user] [--desktop] SUITE [TARGETS...]
+#   e.g.  fresh-debian.sh trixie test "lintian check-installed"
+# Each TARGETS argument is one make command. With --user, the new user is
+# not root but may use sudo, as on a desktop installation (the tests that
+# need root then skip). With --desktop, the root has what a desktop
+# installation adds that the suite could meet (dbus-x11, at-spi2-core), and
+# make runs in a session with a running session bus. The clone is of the
 # committed project (HEAD). Needs root; the root is made anew in
 # build-SUITE/root each time.
 set -eu
 cd "$(dirname "$0")/.."
 
 as_user=false
-if [ "${1:-}" = --user ]; then
-    as_user=true
+desktop=false
+while true; do
+    case "${1:-}" in
+        --user) as_user=true ;;
+        --desktop) desktop=true ;;
+        *) break ;;
+    esac
     shift
-fi
+done
 suite=$1
 shift
 [ "$(id -u)" -eq 0 ] || { echo "fresh-debian.sh needs root (debootstrap, mounts)" >&2; exit 1; }
@@ -37,8 +46,13 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 # What the user types: the README's words.
 steps="sudo apt-get update -q && sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q make git \
     && git -c safe.directory=/mnt/linewatch clone -q file:///mnt/linewatch ~/linewatch && cd ~/linewatch"
+session=""
+if $desktop; then
+    steps="$steps && sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q dbus-x11 at-spi2-core"
+    session="dbus-run-session -- "
+fi
 for target in "$@"; do
-    steps="$steps && echo \"fresh-debian: make $target\" && make $target"
+    steps="$steps && echo \"fresh-debian: make $target\" && ${session}make $target"
 done
 if $as_user; then
     # A desktop installation's first user: in the sudo group, and asked for

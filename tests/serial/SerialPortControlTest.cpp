@@ -581,7 +581,8 @@ TEST(SystemErrorTest, EachErrnoIsReportedUnderItsNumberWithTheSystemsReason)
     };
     const QString device = u"/dev/ttyUSB7"_s;
     for (const auto &[error, number] : table) {
-        const ErrorReport report = reportFrom([&, error = error] { SystemError::fail(device, error); });
+        const int code = error; // Clang before 16 cannot capture a structured binding
+        const ErrorReport report = reportFrom([&] { SystemError::fail(device, code); });
         EXPECT_EQ(report.Number(), number) << std::strerror(error);
         EXPECT_EQ(report.Description(), device + u": "_s + reason(error));
     }
