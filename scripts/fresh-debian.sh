@@ -42,10 +42,14 @@ debootstrap --variant=minbase "$suite" "$root" http://deb.debian.org/debian >"$p
     { tail -n 20 "$project/build-$suite/debootstrap.log" >&2; exit 1; }
 echo "fresh-debian: $suite root made in $(($(date +%s) - started)) s"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The project as a clone sees it: its history up to HEAD, in a bundle that
+# anyone in the root may clone from.
+git bundle create -q "$root/linewatch.bundle" HEAD "$(git symbolic-ref -q --short HEAD || echo HEAD)"
+chmod 0644 "$root/linewatch.bundle"
 
 # What the user types: the README's words.
 steps="sudo apt-get update -q && sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q make git \
-    && git -c safe.directory=/mnt/linewatch clone -q file:///mnt/linewatch ~/linewatch && cd ~/linewatch"
+    && git clone -q /linewatch.bundle ~/linewatch && cd ~/linewatch"
 session=""
 if $desktop; then
     steps="$steps && sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q dbus-x11 at-spi2-core"
@@ -67,7 +71,7 @@ else
 fi
 
 unshare --mount --propagation private --pid --fork sh -eu -c '
-    root=$1 project=$2 inside=$3
+    root=$1 inside=$2
     # A root of its own is a mount point, as / is on a real system.
     mount --bind "$root" "$root"
     mount -t proc proc "$root/proc"
@@ -95,10 +99,6 @@ unshare --mount --propagation private --pid --fork sh -eu -c '
     mkdir -m 1777 "$root/run/lock"
     mount -t tmpfs -o mode=1777,nosuid,nodev tmp "$root/tmp"
 
-    mkdir -p "$root/mnt/linewatch"
-    mount --bind "$project" "$root/mnt/linewatch"
-    mount -o remount,bind,ro "$root/mnt/linewatch"
-
     # The root becomes the namespace'"'"'s own (pivot_root, not chroot), so that
     # paths in other mount namespaces read as on a real system.
     mkdir -p "$root/.host"
@@ -107,5 +107,5 @@ unshare --mount --propagation private --pid --fork sh -eu -c '
     exec chroot . /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         sh -eu -c "umount -l /.host && rmdir /.host && $inside"
-' sh "$root" "$project" "$inside"
+' sh "$root" "$inside"
 echo "fresh-debian: $suite done in $(($(date +%s) - started)) s"
