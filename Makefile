@@ -5,7 +5,7 @@ BUILD_DIR := build
 PRESET    := default
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-vm test-debian13 test-clang test-asan test-tsan fuzz clean
+.PHONY: all deps configure build run demo screenshots deb lintian check-installed bench test test-desktop test-vm test-debian13 test-clang test-asan test-tsan fuzz clean
 
 all: build
 
@@ -41,8 +41,10 @@ deb: deps
 lintian: deb
 	lintian --pedantic --fail-on error,warning build/linewatch_*_source.changes build/linewatch_*_$(shell dpkg --print-architecture).changes
 
-# Installs that package, checks its manual page and desktop files, starts the
-# installed program under Xvfb, removes it.
+# Installs that package, checks its manual page and desktop files, removes
+# it; then installs it without recommended packages in a fresh root of this
+# machine's release (build/installed-root, root or sudo) and starts it there
+# under Xvfb: what it depends on must be enough to open its window.
 check-installed: deb
 	scripts/check-installed.sh
 
@@ -61,6 +63,15 @@ bench: build
 test: build
 	scripts/without-strays.sh ctest --preset $(PRESET) -j $(JOBS)
 
+# The suite again as on a desktop installation, where dbus-x11 is installed
+# (D-Bus then starts a session bus on demand for a program that finds none):
+# once with no session bus, once inside one. It fails, too, on a bus daemon
+# left behind.
+test-desktop: build
+	@scripts/install-deps.sh dbus-x11
+	env -u DBUS_SESSION_BUS_ADDRESS scripts/without-strays.sh ctest --preset $(PRESET) -j $(JOBS)
+	dbus-run-session -- scripts/without-strays.sh ctest --preset $(PRESET) -j $(JOBS)
+
 # The built program on real serial drivers: a QEMU guest with Debian's kernel,
 # a 16550 and an FT232 adapter that the test unplugs and plugs back
 # (tests/vm/run.py says what it checks). The kernel and initramfs are kept in
@@ -70,12 +81,12 @@ test-vm: build
 	tests/vm/prepare.sh
 	timeout 900 python3 tests/vm/run.py
 
-# The quick start on a fresh Debian 13 desktop, from this machine (root): a
-# root made by debootstrap in build-trixie, with dbus-x11 and a running
-# session bus; there make and git installed, the committed project cloned,
-# and make test, test-clang, lintian and check-installed.
+# The quick start on a fresh Debian 13, from this machine (root): a root made
+# by debootstrap in build-trixie; there make and git installed, the committed
+# project cloned, and make test, test-desktop, test-clang, lintian and
+# check-installed (which makes a fresh root of its own in turn).
 test-debian13:
-	scripts/fresh-debian.sh --desktop trixie test test-clang "lintian check-installed"
+	scripts/fresh-debian.sh trixie test test-desktop test-clang "lintian check-installed"
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # in build-asan.

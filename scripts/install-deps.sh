@@ -3,6 +3,7 @@
 # any is missing. Uses sudo when not run as root. The same list serves every
 # release: where a package's name carries a version, the release's own
 # choice decides it.
+#   install-deps.sh [PACKAGE...]    the PACKAGEs too, for a check that needs them
 set -eu
 
 packages="
@@ -18,6 +19,7 @@ packages="
     build-essential debhelper lintian dpkg-dev
     fonts-dejavu-core
     util-linux procps strace
+    $*
 "
 
 installed() {
