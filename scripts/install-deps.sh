@@ -8,7 +8,7 @@ set -eu
 
 packages="
     cmake make g++ pkgconf
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
     liblz4-dev libzstd-dev
     clang
