@@ -18,7 +18,66 @@ WordClass wordClassOf(QChar c)
     return WordClass::Other;
 }
 
+// How Qt's text layout moves by words (QTextEngine::atWordSeparator, and the
+// white-space attribute QTextLayout::nextCursorPosition and
+// previousCursorPosition skip): a run of separators is a word, and so is a
+// run of anything else that is not white space.
+bool isWordSeparator(QChar c)
+{
+    switch (c.unicode()) {
+    case u'.': case u',': case u'?': case u'!': case u'@': case u'#': case u'$': case u':':
+    case u';': case u'-': case u'<': case u'>': case u'[': case u']': case u'(': case u')':
+    case u'{': case u'}': case u'=': case u'/': case u'+': case u'%': case u'&': case u'^':
+    case u'*': case u'\'': case u'"': case u'`': case u'~': case u'|': case u'\\':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Qt sets it from the code point, on a pair's second half; no character
+// beyond U+FFFF is white space, so either half of a pair is not.
+bool isWhiteSpace(QChar c)
+{
+    return c.isSpace();
+}
+
+bool isWordCharacter(QChar c)
+{
+    return !isWhiteSpace(c) && !isWordSeparator(c);
+}
+
 } // namespace
+
+template<typename Keep>
+qsizetype EditableText::scanForward(qsizetype from, qsizetype limit, Keep keep) const
+{
+    while (from < limit) {
+        const qsizetype length = std::min(ScanBlock, limit - from);
+        const QString block = m_text.mid(from, length);
+        for (qsizetype i = 0; i < length; ++i) {
+            if (!keep(block.at(i)))
+                return from + i;
+        }
+        from += length;
+    }
+    return limit;
+}
+
+template<typename Keep>
+qsizetype EditableText::scanBackward(qsizetype from, qsizetype limit, Keep keep) const
+{
+    while (from > limit) {
+        const qsizetype length = std::min(ScanBlock, from - limit);
+        const QString block = m_text.mid(from - length, length);
+        for (qsizetype i = length; i > 0; --i) {
+            if (!keep(block.at(i - 1)))
+                return from - length + i;
+        }
+        from -= length;
+    }
+    return limit;
+}
 
 QString EditableText::selectedText() const
 {
@@ -64,7 +123,7 @@ EditableText::Change EditableText::setText(const TextValue &text)
         // Positions recorded in another text mean nothing in this one.
         m_history.clear();
         m_drag = Drag::None;
-        m_wordStart = m_wordEnd = 0;
+        m_heldStart = m_heldEnd = 0;
     }
     change.linesChanged = m_lines.lineCount() != oldLineCount;
     return noted(std::move(change), before);
@@ -77,11 +136,15 @@ EditableText::Change EditableText::placeCursor(qsizetype position, bool extendSe
     return noted({.caretPlaced = true}, before);
 }
 
-void EditableText::setCaret(qsizetype position, bool extendSelection)
+qsizetype EditableText::offBreak(qsizetype position) const
 {
     position = clamped(position);
-    if (LineIndex::splitsBreak(m_text, position))
-        --position;
+    return LineIndex::splitsBreak(m_text, position) ? position - 1 : position;
+}
+
+void EditableText::setCaret(qsizetype position, bool extendSelection)
+{
+    position = offBreak(position);
     m_cursor = position;
     if (!extendSelection)
         m_anchor = position;
@@ -162,6 +225,13 @@ EditableText::Change EditableText::move(Move move, bool extendSelection, qsizety
     case Move::EndOfText:
         target = size();
         break;
+    // From the caret, whatever the selection, as QTextCursor moves by words.
+    case Move::PreviousWord:
+        target = wordBefore(m_cursor);
+        break;
+    case Move::NextWord:
+        target = wordAfter(m_cursor);
+        break;
     }
     const qsizetype goal = m_goalColumn;
     setCaret(target, extendSelection);
@@ -170,12 +240,12 @@ EditableText::Change EditableText::move(Move move, bool extendSelection, qsizety
     return noted({.caretPlaced = true}, before);
 }
 
-EditableText::Change EditableText::replaceSelection(const QString &replacement, Step step)
+EditableText::Change EditableText::replaceSelection(const TextValue &replacement, Step step)
 {
     return replaceRange(selectionStart(), selectionEnd(), replacement, step);
 }
 
-EditableText::Change EditableText::replaceRange(qsizetype from, qsizetype to, const QString &replacement,
+EditableText::Change EditableText::replaceRange(qsizetype from, qsizetype to, const TextValue &replacement,
                                                 Step step)
 {
     from = clamped(from);
@@ -185,12 +255,35 @@ EditableText::Change EditableText::replaceRange(qsizetype from, qsizetype to, co
     const Caret before = caret();
     EditHistory::Edit edit{.position = from,
                            .removed = m_text.slice(from, to - from),
-                           .inserted = TextValue(replacement),
+                           .inserted = replacement,
                            .cursorBefore = m_cursor,
                            .anchorBefore = m_anchor};
     Change done = change(from, to - from, edit.inserted);
     m_history.record(std::move(edit), step == Step::Typing);
     m_cursor = m_anchor = afterBreak(from + replacement.size());
+    return noted(std::move(done), before);
+}
+
+EditableText::Change EditableText::moveSelection(qsizetype destination)
+{
+    const qsizetype start = selectionStart();
+    const qsizetype end = selectionEnd();
+    destination = clamped(destination);
+    if (start == end || (destination >= start && destination <= end))
+        return {};
+    const Caret before = caret();
+    const qsizetype length = end - start;
+    const TextValue moved = m_text.slice(start, length);
+    // One step: the stretch from the first place touched to the last,
+    // written anew with the characters at their new place; all of it shared.
+    const bool backward = destination < start;
+    const qsizetype from = backward ? destination : start;
+    const qsizetype to = backward ? end : destination;
+    const TextValue passed = backward ? m_text.slice(destination, start - destination)
+                                      : m_text.slice(end, destination - end);
+    const TextValue rearranged = backward ? moved.replaced(length, 0, passed) : passed.replaced(passed.size(), 0, moved);
+    Change done = replaceRange(from, to, rearranged, Step::Other);
+    m_cursor = m_anchor = afterBreak(backward ? destination + length : destination);
     return noted(std::move(done), before);
 }
 
@@ -207,6 +300,64 @@ EditableText::Change EditableText::removeAround(bool forward)
         return removeSelection();
     const qsizetype other = forward ? nextPosition(m_cursor) : previousPosition(m_cursor);
     return replaceRange(std::min(m_cursor, other), std::max(m_cursor, other), QString(), Step::Other);
+}
+
+EditableText::Change EditableText::removeWord(bool forward)
+{
+    if (hasSelection())
+        return removeSelection();
+    const qsizetype other = forward ? wordAfter(m_cursor) : wordBefore(m_cursor);
+    return replaceRange(std::min(m_cursor, other), std::max(m_cursor, other), QString(), Step::Other);
+}
+
+EditableText::Change EditableText::removeToEndOfLine()
+{
+    // QWidgetTextControl keeps the anchor and moves the caret to the end of
+    // its block, by QTextCursor::EndOfBlock, or by QTextCursor::Right when
+    // the caret is at block.length() - 2: one character before the end,
+    // since a block's length counts its separator as one character, and
+    // Right from there ends at the end too. Whether our break is one
+    // character or two, the caret goes to the end of its line's characters.
+    const qsizetype end = m_lines.lineEnd(lineAtCaret());
+    return replaceRange(std::min(m_anchor, end), std::max(m_anchor, end), QString(), Step::Other);
+}
+
+qsizetype EditableText::wordAfter(qsizetype position) const
+{
+    position = clamped(position);
+    const qsizetype line = m_lines.lineAt(position);
+    const qsizetype end = m_lines.lineEnd(line);
+    // At a line's end, over the break (QTextDocumentPrivate::nextCursorPosition).
+    if (position >= end)
+        return afterLine(line);
+    // QTextLayout::nextCursorPosition with SkipWords: the run the character
+    // at the caret starts, then the white space after it.
+    if (isWordSeparator(m_text.at(position)))
+        position = scanForward(position + 1, end, isWordSeparator);
+    else
+        position = scanForward(position, end, isWordCharacter);
+    return scanForward(position, end, isWhiteSpace);
+}
+
+qsizetype EditableText::wordBefore(qsizetype position) const
+{
+    position = clamped(position);
+    const qsizetype line = m_lines.lineAt(position);
+    const qsizetype start = m_lines.lineStart(line);
+    // At a line's start, to the end of the line before.
+    if (position <= start)
+        return line == 0 ? 0 : m_lines.lineEnd(line - 1);
+    // QTextLayout::previousCursorPosition with SkipWords: the white space
+    // before the caret, then the run that ends where it starts.
+    position = scanBackward(position, start, isWhiteSpace);
+    if (position > start && isWordSeparator(m_text.at(position - 1)))
+        return scanBackward(position - 1, start, isWordSeparator);
+    return scanBackward(position, start, isWordCharacter);
+}
+
+qsizetype EditableText::afterLine(qsizetype line) const
+{
+    return line + 1 < m_lines.lineCount() ? m_lines.lineStart(line + 1) : size();
 }
 
 EditableText::Change EditableText::undo()
@@ -241,9 +392,20 @@ EditableText::Change EditableText::press(qsizetype position, bool extendSelectio
 
 EditableText::Change EditableText::doubleClick(qsizetype position)
 {
-    std::tie(m_wordStart, m_wordEnd) = wordAt(clamped(position));
+    std::tie(m_heldStart, m_heldEnd) = wordAt(clamped(position));
     m_drag = Drag::Words;
-    return setSelection(m_wordStart, m_wordEnd);
+    return setSelection(m_heldStart, m_heldEnd);
+}
+
+EditableText::Change EditableText::tripleClick(qsizetype position)
+{
+    // QWidgetTextControlPrivate::mousePressEvent: StartOfBlock, then
+    // EndOfBlock and NextCharacter keeping the anchor.
+    const qsizetype line = m_lines.lineAt(offBreak(position));
+    m_heldStart = m_lines.lineStart(line);
+    m_heldEnd = afterLine(line);
+    m_drag = Drag::Lines;
+    return setSelection(m_heldStart, m_heldEnd);
 }
 
 EditableText::Change EditableText::dragTo(qsizetype position)
@@ -252,11 +414,23 @@ EditableText::Change EditableText::dragTo(qsizetype position)
         return placeCursor(position, true);
     if (m_drag == Drag::None)
         return {};
+    position = clamped(position);
+    if (m_drag == Drag::Lines) {
+        // As QWidgetTextControlPrivate::extendBlockwiseSelection: by lines,
+        // never giving up the line first triple-clicked.
+        position = offBreak(position);
+        if (position >= m_heldStart && position <= m_heldEnd)
+            return setSelection(m_heldStart, m_heldEnd);
+        const qsizetype line = m_lines.lineAt(position);
+        if (position < m_heldStart)
+            return setSelection(m_heldEnd, m_lines.lineStart(line));
+        return setSelection(m_heldStart, afterLine(line));
+    }
     // By words, never giving up the word first double-clicked.
-    const auto [first, last] = wordAt(clamped(position));
-    if (first < m_wordStart)
-        return setSelection(m_wordEnd, first);
-    return setSelection(m_wordStart, std::max(last, m_wordEnd));
+    const auto [first, last] = wordAt(position);
+    if (first < m_heldStart)
+        return setSelection(m_heldEnd, first);
+    return setSelection(m_heldStart, std::max(last, m_heldEnd));
 }
 
 std::pair<qsizetype, qsizetype> EditableText::wordAt(qsizetype position) const
@@ -265,19 +439,18 @@ std::pair<qsizetype, qsizetype> EditableText::wordAt(qsizetype position) const
     const qsizetype line = m_lines.lineAt(position);
     const qsizetype start = m_lines.lineStart(line);
     const qsizetype end = m_lines.lineEnd(line);
+    // The characters either side of the position, in one read.
+    const qsizetype from = std::max(start, position - 1);
+    const QString around = m_text.mid(from, std::min(end, position + 1) - from);
+    const auto classAt = [&](qsizetype at) { return wordClassOf(around.at(at - from)); };
     qsizetype inside = position;
-    if (inside == end || wordClassOf(m_text.at(inside)) == WordClass::Space)
+    if (inside == end || classAt(inside) == WordClass::Space)
         --inside;
-    if (inside < start || wordClassOf(m_text.at(inside)) == WordClass::Space)
+    if (inside < start || classAt(inside) == WordClass::Space)
         return {position, position};
-    const WordClass kind = wordClassOf(m_text.at(inside));
-    qsizetype first = inside;
-    while (first > start && wordClassOf(m_text.at(first - 1)) == kind)
-        --first;
-    qsizetype last = inside + 1;
-    while (last < end && wordClassOf(m_text.at(last)) == kind)
-        ++last;
-    return {first, last};
+    const WordClass kind = classAt(inside);
+    const auto same = [kind](QChar c) { return wordClassOf(c) == kind; };
+    return {scanBackward(inside, start, same), scanForward(inside + 1, end, same)};
 }
 
 std::pair<qsizetype, qsizetype> EditableText::surroundingRange() const

@@ -20,6 +20,16 @@
 // "\n" of a break, and the caret never on the second half of a surrogate pair
 // when moved by line or pointed at.
 //
+// Words and lines are edited as Qt's QPlainTextEdit does under X11, one of
+// our lines standing for one of its blocks. A word move goes over a run of
+// word separators (ASCII punctuation but "_") or a run of other characters
+// that are not white space, and then over white space after it (forward) or
+// before it (backward); at a line's end or start it goes over the break
+// instead, "\r\n" whole. Words never reach across a break, and no word
+// rule splits a surrogate pair. Scans for words read the text in blocks of
+// ScanBlock characters outward from where they start, never a character at a
+// time: a received line can be hundreds of megabytes long.
+//
 // Each operation returns a Change saying what it did, so the view repaints,
 // scrolls and tells assistive technology in one place. Nothing here knows of
 // fonts, pixels, keys or the clipboard: a page move is given the page in
@@ -45,6 +55,13 @@ public:
         EndOfLine,
         StartOfText,
         EndOfText,
+        // Ctrl+Left and Ctrl+Right: to the start of the word before the
+        // caret, or past the word at or after it and the white space that
+        // follows. They move from the caret even with a selection: without
+        // `extendSelection` the selection is dropped, not collapsed to one
+        // of its ends.
+        PreviousWord,
+        NextWord,
     };
 
     // Typed characters in a row (and an input method's commits) make one
@@ -109,12 +126,32 @@ public:
     // A page is `pageLines` lines.
     Change move(Move move, bool extendSelection, qsizetype pageLines);
 
-    Change replaceSelection(const QString &replacement, Step step = Step::Other);
-    Change replaceRange(qsizetype from, qsizetype to, const QString &replacement, Step step);
+    // A replacement given as a value shares its characters: pasting what
+    // was copied from the content costs no copy of it.
+    Change replaceSelection(const TextValue &replacement, Step step = Step::Other);
+    Change replaceRange(qsizetype from, qsizetype to, const TextValue &replacement, Step step);
     Change removeSelection();
+    // Moves the selection's characters to `destination` (a position of the
+    // content as it is now), as a drag and drop within the box does, in one
+    // undo step; the caret goes after them and the selection is gone.
+    // Nothing happens for a destination inside the selection or on its
+    // edges.
+    Change moveSelection(qsizetype destination);
     // Backspace (backward) and Delete (forward): the selection if there is
     // one, else the character or the "\r\n" beside the caret.
     Change removeAround(bool forward);
+    // Ctrl+Backspace (backward) and Ctrl+Delete (forward): the selection if
+    // there is one, else from the caret to where Move::PreviousWord or
+    // Move::NextWord would take it, so at a line's start or end the break.
+    // An undo step of its own.
+    Change removeWord(bool forward);
+    // Ctrl+K: from the anchor to the end of the caret's line's characters,
+    // the break staying. Without a selection that is the rest of the line,
+    // and at its end nothing. With one it is what lies between the anchor
+    // and that end, whichever side the anchor is on: an anchor further down
+    // takes what follows the line up to it, and what the selection held of
+    // the caret's line stays. An undo step of its own.
+    Change removeToEndOfLine();
 
     bool canUndo() const { return m_history.canUndo(); }
     bool canRedo() const { return m_history.canRedo(); }
@@ -126,8 +163,19 @@ public:
     // The mouse: a press places the caret (Shift extends) and starts a drag
     // by characters; a double-click selects the word there and starts a drag
     // by words, which never gives up the word first double-clicked.
+    //
+    // A triple click selects the whole line at `position` with its break
+    // ("\r\n" whole; the last line has none), the anchor at the line's
+    // start and the caret after the break, and starts a drag by lines, which
+    // never gives up that line: dragged above it, the selection runs from
+    // the start of the line pointed at to after the first line's break
+    // (the caret at the start); below it, from the first line's start to
+    // after the break of the line pointed at. Pointing anywhere from the
+    // first line's start to just after its break selects it alone. The
+    // widget decides when a press is a triple click.
     Change press(qsizetype position, bool extendSelection);
     Change doubleClick(qsizetype position);
+    Change tripleClick(qsizetype position);
     Change dragTo(qsizetype position);
     void release() { m_drag = Drag::None; }
     bool dragging() const { return m_drag != Drag::None; }
@@ -143,8 +191,11 @@ public:
     std::pair<qsizetype, qsizetype> surroundingRange() const;
     static constexpr qsizetype SurroundingReach = 1024;
 
+    // How many characters a scan for words reads at a time.
+    static constexpr qsizetype ScanBlock = 4096;
+
 private:
-    enum class Drag { None, Characters, Words };
+    enum class Drag { None, Characters, Words, Lines };
 
     // Puts `inserted` in place of [from, from + removed) of the content and
     // brings the index up to date; the caller places the caret.
@@ -160,12 +211,29 @@ private:
     qsizetype clamped(qsizetype position) const { return std::clamp<qsizetype>(position, 0, size()); }
     // Moves a position off the middle of a "\r\n" that a change made.
     qsizetype afterBreak(qsizetype position) const;
+    // Clamps a position given from outside and moves it off the middle of a
+    // "\r\n", to before the break.
+    qsizetype offBreak(qsizetype position) const;
     qsizetype snapToCharacter(qsizetype position) const;
     qsizetype previousPosition(qsizetype position) const;
     qsizetype nextPosition(qsizetype position) const;
     // Where a vertical move to `line` puts the caret: the goal column's place.
     qsizetype onLine(qsizetype line);
     void setCaret(qsizetype position, bool extendSelection);
+    // The scans for words: from `from` towards `limit`, the first position
+    // forward (the last backward) at which a character fails `keep`, or
+    // `limit`. Forward reads [from, limit), backward [limit, from), a block
+    // of ScanBlock characters at a time, the nearest first.
+    template<typename Keep>
+    qsizetype scanForward(qsizetype from, qsizetype limit, Keep keep) const;
+    template<typename Keep>
+    qsizetype scanBackward(qsizetype from, qsizetype limit, Keep keep) const;
+    // Where the line after `line` starts, after its break; for the last
+    // line, the end of the text.
+    qsizetype afterLine(qsizetype line) const;
+    // Where Move::PreviousWord and Move::NextWord take a caret at `position`.
+    qsizetype wordBefore(qsizetype position) const;
+    qsizetype wordAfter(qsizetype position) const;
 
     TextValue m_text;
     LineIndex m_lines;
@@ -175,7 +243,8 @@ private:
     // The column Up and Down aim for, kept across lines too short to reach it.
     qsizetype m_goalColumn = -1;
     Drag m_drag = Drag::None;
-    // The word a double-click selected, which a drag after it keeps selected.
-    qsizetype m_wordStart = 0;
-    qsizetype m_wordEnd = 0;
+    // The word a double-click selected, or the line (with its break) a
+    // triple click did, which a drag after it keeps selected.
+    qsizetype m_heldStart = 0;
+    qsizetype m_heldEnd = 0;
 };

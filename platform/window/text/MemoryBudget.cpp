@@ -23,6 +23,11 @@ bool MemoryBudget::isFull() const
     return full;
 }
 
+bool MemoryBudget::allows(qsizetype bytes) const
+{
+    return TextValue::bytesInUse() + bytes <= m_limit;
+}
+
 void MemoryBudget::setReserve(qsizetype bytes)
 {
     m_reserve = std::max<qsizetype>(bytes, 0);

@@ -10,6 +10,9 @@
 // may add, is left: an owner that asks before each append never goes past
 // the limit.
 //
+// An edit by the user asks whether it fits in the limit itself (allows()):
+// the reserve is the owner's, for what the device sends.
+//
 // While full it looks for room now and then, since compression frees some
 // on its own, and says when there is room again.
 class MemoryBudget : public QObject
@@ -20,6 +23,13 @@ public:
     explicit MemoryBudget(QObject *parent = nullptr);
 
     bool isFull() const;
+    // Whether `bytes` more storage stays within the limit, reserve or not:
+    // for an edit by the user, which the owner does not ask about.
+    bool allows(qsizetype bytes) const;
+
+    // What an edit may add besides its characters: the chunks around it
+    // are written anew.
+    static constexpr qsizetype EditCost = 64 * 1024;
     void setReserve(qsizetype bytes);
     void setLimit(qsizetype bytes);
     qsizetype limit() const { return m_limit; }

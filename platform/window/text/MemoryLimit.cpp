@@ -3,6 +3,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QList>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <limits>
 #include <optional>
@@ -107,4 +109,15 @@ qint64 MemoryLimit::available(const QString &rootPath)
         }
     }
     return limit;
+}
+
+qint64 MemoryLimit::resident()
+{
+    // statm's second field: resident pages.
+    const QList<QByteArray> lines = linesOf(u"/proc/self/statm"_s);
+    if (lines.isEmpty())
+        return 0;
+    const QList<QByteArray> fields = lines.first().split(' ');
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    return fields.size() >= 2 && pageSize > 0 ? fields.at(1).toLongLong() * pageSize : 0;
 }

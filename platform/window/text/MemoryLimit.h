@@ -13,4 +13,8 @@ namespace MemoryLimit {
 // and the control group files.
 qint64 available(const QString &root = QStringLiteral("/"));
 
+// What this process holds in memory now (its resident set), in bytes; 0
+// where the system does not say.
+qint64 resident();
+
 } // namespace MemoryLimit
