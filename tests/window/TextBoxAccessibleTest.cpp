@@ -1,4 +1,5 @@
 #include "TextBox.h"
+#include "TextBoxAccessible.h"
 #include "Wait.h"
 
 #include <QtGui/QAccessible>
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <utility>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -35,6 +38,16 @@ protected:
     QAccessibleTextInterface *text = nullptr;
 };
 
+// A text change as an event told it.
+struct TextEvent
+{
+    QAccessible::Event type = QAccessible::InvalidEvent;
+    int position = -1;
+    QString removed;
+    QString inserted;
+    int cursor = -1;
+};
+
 // What a screen reader is told of text and selection changes, in order.
 class Announcements
 {
@@ -42,6 +55,7 @@ public:
     Announcements()
     {
         s_heard.clear();
+        s_textEvents.clear();
         m_previous = QAccessible::installUpdateHandler(&hear);
         QAccessible::setActive(true);
     }
@@ -55,6 +69,8 @@ public:
 
     // Everything heard since the last call.
     static QStringList take() { return std::exchange(s_heard, {}); }
+    // The text changes heard since the last call.
+    static std::vector<TextEvent> takeTextEvents() { return std::exchange(s_textEvents, {}); }
 
 private:
     static void hear(QAccessibleEvent *event)
@@ -63,17 +79,23 @@ private:
         case QAccessible::TextInserted: {
             const auto *inserted = static_cast<QAccessibleTextInsertEvent *>(event);
             s_heard.append(u"insert %1 %2"_s.arg(inserted->changePosition()).arg(inserted->textInserted()));
+            s_textEvents.push_back({event->type(), inserted->changePosition(), {}, inserted->textInserted(),
+                                    inserted->cursorPosition()});
             break;
         }
         case QAccessible::TextRemoved: {
             const auto *removed = static_cast<QAccessibleTextRemoveEvent *>(event);
             s_heard.append(u"remove %1 %2"_s.arg(removed->changePosition()).arg(removed->textRemoved()));
+            s_textEvents.push_back(
+                {event->type(), removed->changePosition(), removed->textRemoved(), {}, removed->cursorPosition()});
             break;
         }
         case QAccessible::TextUpdated: {
             const auto *updated = static_cast<QAccessibleTextUpdateEvent *>(event);
             s_heard.append(u"update %1 %2>%3"_s.arg(updated->changePosition())
                                .arg(updated->textRemoved(), updated->textInserted()));
+            s_textEvents.push_back({event->type(), updated->changePosition(), updated->textRemoved(),
+                                    updated->textInserted(), updated->cursorPosition()});
             break;
         }
         case QAccessible::TextSelectionChanged: {
@@ -87,6 +109,7 @@ private:
     }
 
     static inline QStringList s_heard;
+    static inline std::vector<TextEvent> s_textEvents;
     QAccessible::UpdateHandler m_previous = nullptr;
 };
 
@@ -176,6 +199,290 @@ TEST_F(TextBoxAccessibleTest, CharacterAboveTheViewLiesAboveIt)
     const QRect view(box.viewport()->mapToGlobal(QPoint(0, 0)), box.viewport()->size());
     EXPECT_FALSE(view.intersects(text->characterRect(0)));
     EXPECT_TRUE(view.contains(text->characterRect(60)));
+}
+
+// Distinct characters, so that a piece of the text shows where it came from.
+QString sample(qsizetype length)
+{
+    static const QString Cycle = u"0123456789abcdefghijklmnopqrstuvwxyz"_s;
+    QString text;
+    text.reserve(length);
+    while (text.size() < length)
+        text += Cycle.left(length - text.size());
+    return text;
+}
+
+// Deleting or undoing a huge stretch must not put the whole of it in one
+// event: the accessibility bus drops a program whose message is too big.
+TEST_F(TextBoxAccessibleTest, ALargeDeletionIsAnnouncedByItsStartAtItsPosition)
+{
+    if (QGuiApplication::platformName() == u"offscreen"_s)
+        GTEST_SKIP() << "the offscreen platform has no accessibility; the run on an accessibility bus has";
+    const QString removed = sample(3 * TextBoxAccessible::AnnouncedLength);
+    box.setText(u"head"_s + removed + u"tail"_s);
+    const Announcements heard;
+    ASSERT_TRUE(waitUntil([] { return QAccessible::isActive(); })) << "accessibility never came on";
+    box.setSelection(4, 4 + removed.size());
+    heard.takeTextEvents();
+
+    QTest::keyClick(&box, Qt::Key_Delete);
+    ASSERT_EQ(box.Text(), u"headtail"_s);
+    const std::vector<TextEvent> events = heard.takeTextEvents();
+    ASSERT_EQ(events.size(), 1U);
+    EXPECT_EQ(events[0].type, QAccessible::TextRemoved);
+    EXPECT_EQ(events[0].position, 4);
+    EXPECT_EQ(events[0].removed, removed.left(TextBoxAccessible::AnnouncedLength));
+}
+
+TEST_F(TextBoxAccessibleTest, ALargeInsertionIsAnnouncedByItsStartAtItsPosition)
+{
+    if (QGuiApplication::platformName() == u"offscreen"_s)
+        GTEST_SKIP() << "the offscreen platform has no accessibility; the run on an accessibility bus has";
+    const QString inserted = sample(3 * TextBoxAccessible::AnnouncedLength + 5);
+    box.setText(u"head"_s + inserted + u"tail"_s);
+    box.setSelection(4, 4 + inserted.size());
+    QTest::keyClick(&box, Qt::Key_Delete);
+    const Announcements heard;
+    ASSERT_TRUE(waitUntil([] { return QAccessible::isActive(); })) << "accessibility never came on";
+    heard.takeTextEvents();
+
+    box.undo();
+    ASSERT_EQ(box.Text().size(), inserted.size() + 8);
+    const std::vector<TextEvent> events = heard.takeTextEvents();
+    ASSERT_EQ(events.size(), 1U);
+    EXPECT_EQ(events[0].type, QAccessible::TextInserted);
+    EXPECT_EQ(events[0].position, 4);
+    EXPECT_EQ(events[0].inserted, inserted.left(TextBoxAccessible::AnnouncedLength));
+    // The caret after the insertion is after all of it, not after what was told.
+    EXPECT_EQ(events[0].cursor, 4 + inserted.size());
+}
+
+TEST_F(TextBoxAccessibleTest, ALargeReplacementIsAnnouncedByTheStartsOfBothSides)
+{
+    if (QGuiApplication::platformName() == u"offscreen"_s)
+        GTEST_SKIP() << "the offscreen platform has no accessibility; the run on an accessibility bus has";
+    const QString before = sample(2 * TextBoxAccessible::AnnouncedLength);
+    const QString after = sample(TextBoxAccessible::AnnouncedLength + 1).sliced(1);
+    box.setText(before);
+    const Announcements heard;
+    ASSERT_TRUE(waitUntil([] { return QAccessible::isActive(); })) << "accessibility never came on";
+    heard.takeTextEvents();
+
+    box.setText(after);
+    const std::vector<TextEvent> events = heard.takeTextEvents();
+    ASSERT_EQ(events.size(), 1U);
+    EXPECT_EQ(events[0].type, QAccessible::TextUpdated);
+    EXPECT_EQ(events[0].position, 0);
+    EXPECT_EQ(events[0].removed, before.left(TextBoxAccessible::AnnouncedLength));
+    EXPECT_EQ(events[0].inserted, after);
+}
+
+TEST_F(TextBoxAccessibleTest, AnAnnouncedTextNeverEndsInHalfACharacter)
+{
+    if (QGuiApplication::platformName() == u"offscreen"_s)
+        GTEST_SKIP() << "the offscreen platform has no accessibility; the run on an accessibility bus has";
+    const QString removed = QString(TextBoxAccessible::AnnouncedLength - 1, u'a') + u"\U0001F600 tail"_s;
+    box.setText(removed);
+    const Announcements heard;
+    ASSERT_TRUE(waitUntil([] { return QAccessible::isActive(); })) << "accessibility never came on";
+    heard.takeTextEvents();
+
+    box.selectAll();
+    QTest::keyClick(&box, Qt::Key_Delete);
+    const std::vector<TextEvent> events = heard.takeTextEvents();
+    ASSERT_EQ(events.size(), 1U);
+    EXPECT_EQ(events[0].removed, QString(TextBoxAccessible::AnnouncedLength - 1, u'a'));
+}
+
+// An item as a query answered it; none is an empty text at -1, -1.
+struct Item
+{
+    QString text;
+    int start = -1;
+    int end = -1;
+
+    friend bool operator==(const Item &, const Item &) = default;
+    friend std::ostream &operator<<(std::ostream &out, const Item &item)
+    {
+        return out << '[' << item.start << ", " << item.end << ") \"" << item.text.toStdString() << '"';
+    }
+};
+
+enum class Relation { Before, At, After };
+
+Item query(QAccessibleTextInterface *text, Relation relation, int offset, QAccessible::TextBoundaryType type)
+{
+    Item item;
+    switch (relation) {
+    case Relation::Before:
+        item.text = text->textBeforeOffset(offset, type, &item.start, &item.end);
+        break;
+    case Relation::At:
+        item.text = text->textAtOffset(offset, type, &item.start, &item.end);
+        break;
+    case Relation::After:
+        item.text = text->textAfterOffset(offset, type, &item.start, &item.end);
+        break;
+    }
+    return item;
+}
+
+// Qt's own answer, which reads the whole text and takes only "\n" as a break.
+Item qtsOwn(QAccessibleTextInterface *text, Relation relation, int offset, QAccessible::TextBoundaryType type)
+{
+    Item item;
+    switch (relation) {
+    case Relation::Before:
+        item.text = text->QAccessibleTextInterface::textBeforeOffset(offset, type, &item.start, &item.end);
+        break;
+    case Relation::At:
+        item.text = text->QAccessibleTextInterface::textAtOffset(offset, type, &item.start, &item.end);
+        break;
+    case Relation::After:
+        item.text = text->QAccessibleTextInterface::textAfterOffset(offset, type, &item.start, &item.end);
+        break;
+    }
+    // Before the first word or sentence it answers an empty item at -1, 0:
+    // none.
+    if (item.text.isEmpty() && item.start == -1)
+        item.end = -1;
+    return item;
+}
+
+TEST_F(TextBoxAccessibleTest, ItemQueriesAnswerAsQtsOwnOnShortTextsWithNewlines)
+{
+    const QString texts[] = {u""_s, u"a"_s, u"abc def"_s, u"ab, cd.\nx "_s, u"Hi there. Go!\nab"_s,
+                             u"\n\nx\n"_s, u"one  two\t3,000.5 e.g. a.b\n"_s,
+                             u"smile \U0001F600 e\u0301 \u4F60\u597D. Done?"_s};
+    const QAccessible::TextBoundaryType types[] = {QAccessible::CharBoundary, QAccessible::WordBoundary,
+                                                   QAccessible::SentenceBoundary, QAccessible::ParagraphBoundary,
+                                                   QAccessible::LineBoundary, QAccessible::NoBoundary};
+    for (const QString &content : texts) {
+        box.setText(content);
+        for (const QAccessible::TextBoundaryType type : types) {
+            for (int offset = -2; offset <= content.size() + 1; ++offset) {
+                for (const Relation relation : {Relation::Before, Relation::At, Relation::After}) {
+                    // There Qt's own may never return.
+                    const bool atAnEnd = offset == -1 || offset == 0 || offset == content.size();
+                    if (relation == Relation::At && atAnEnd
+                        && (type == QAccessible::WordBoundary || type == QAccessible::SentenceBoundary))
+                        continue;
+                    EXPECT_EQ(query(text, relation, offset, type), qtsOwn(text, relation, offset, type))
+                        << content.toStdString() << " offset " << offset << " type " << type << " relation "
+                        << static_cast<int>(relation);
+                }
+            }
+        }
+    }
+}
+
+// Where Qt's own never returns.
+TEST_F(TextBoxAccessibleTest, TheEndOfATextHoldsNoWordOrSentence)
+{
+    box.setText(u"Go on. Now"_s);
+    EXPECT_EQ(query(text, Relation::At, -1, QAccessible::WordBoundary), Item{});
+    EXPECT_EQ(query(text, Relation::At, 10, QAccessible::SentenceBoundary), Item{});
+    EXPECT_EQ(query(text, Relation::Before, 10, QAccessible::WordBoundary), (Item{u"Now"_s, 7, 10}));
+}
+
+TEST_F(TextBoxAccessibleTest, TheStartOfATextHoldsTheStretchBeforeItsFirstWord)
+{
+    box.setText(u"\n\nx\n"_s);
+    EXPECT_EQ(query(text, Relation::At, 0, QAccessible::WordBoundary), (Item{u"\n\n"_s, 0, 2}));
+    EXPECT_EQ(query(text, Relation::At, 0, QAccessible::SentenceBoundary), (Item{u"\n"_s, 0, 1}));
+}
+
+constexpr auto Line = QAccessible::LineBoundary;
+
+// "one\r\n" 0-5, "two\r" 5-9, "three\n" 9-15, "four" 15-19.
+TEST_F(TextBoxAccessibleTest, EveryKindOfBreakEndsTheLineAtAnOffset)
+{
+    box.setText(u"one\r\ntwo\rthree\nfour"_s);
+    const Item one{u"one\r\n"_s, 0, 5};
+    for (int offset : {0, 3, 4})
+        EXPECT_EQ(query(text, Relation::At, offset, Line), one) << offset;
+    EXPECT_EQ(query(text, Relation::At, 5, Line), (Item{u"two\r"_s, 5, 9}));
+    EXPECT_EQ(query(text, Relation::At, 8, Line), (Item{u"two\r"_s, 5, 9}));
+    EXPECT_EQ(query(text, Relation::At, 14, Line), (Item{u"three\n"_s, 9, 15}));
+    EXPECT_EQ(query(text, Relation::At, 15, Line), (Item{u"four"_s, 15, 19}));
+    EXPECT_EQ(query(text, Relation::At, 19, Line), (Item{u"four"_s, 15, 19}));
+    EXPECT_EQ(query(text, Relation::At, 8, QAccessible::ParagraphBoundary), (Item{u"two\r"_s, 5, 9}));
+}
+
+TEST_F(TextBoxAccessibleTest, TheLineBeforeAnOffsetEndsWhereItsLineStarts)
+{
+    box.setText(u"one\r\ntwo\rthree\nfour"_s);
+    EXPECT_EQ(query(text, Relation::Before, 4, Line), Item{});
+    EXPECT_EQ(query(text, Relation::Before, 5, Line), (Item{u"one\r\n"_s, 0, 5}));
+    EXPECT_EQ(query(text, Relation::Before, 8, Line), (Item{u"one\r\n"_s, 0, 5}));
+    EXPECT_EQ(query(text, Relation::Before, 12, Line), (Item{u"two\r"_s, 5, 9}));
+    EXPECT_EQ(query(text, Relation::Before, -1, Line), (Item{u"three\n"_s, 9, 15}));
+}
+
+TEST_F(TextBoxAccessibleTest, TheLineAfterAnOffsetStartsWhereItsLineEnds)
+{
+    box.setText(u"one\r\ntwo\rthree\nfour"_s);
+    EXPECT_EQ(query(text, Relation::After, 4, Line), (Item{u"two\r"_s, 5, 9}));
+    EXPECT_EQ(query(text, Relation::After, 8, Line), (Item{u"three\n"_s, 9, 15}));
+    EXPECT_EQ(query(text, Relation::After, 9, Line), (Item{u"four"_s, 15, 19}));
+    EXPECT_EQ(query(text, Relation::After, 15, Line), Item{});
+}
+
+TEST_F(TextBoxAccessibleTest, ATextEndingInABreakEndsWithAnEmptyLine)
+{
+    box.setText(u"a\r\n"_s);
+    EXPECT_EQ(query(text, Relation::At, 3, Line), (Item{{}, 3, 3}));
+    EXPECT_EQ(query(text, Relation::After, 1, Line), (Item{{}, 3, 3}));
+    EXPECT_EQ(query(text, Relation::Before, 3, Line), (Item{u"a\r\n"_s, 0, 3}));
+}
+
+// A device may send hundreds of megabytes without a line break.
+TEST_F(TextBoxAccessibleTest, AQueryInAVeryLongLineAnswersABoundedPieceHoldingTheOffset)
+{
+    const QString letters = QString(u"abcdefghij"_s).repeated(100'000);
+    box.setText(letters);
+    const int offset = 500'003;
+    for (const auto type : {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::SentenceBoundary,
+                            QAccessible::LineBoundary, QAccessible::ParagraphBoundary}) {
+        const Item item = query(text, Relation::At, offset, type);
+        EXPECT_LE(item.start, offset) << type;
+        EXPECT_GT(item.end, offset) << type;
+        EXPECT_LE(item.end - item.start, TextBoxAccessible::PieceLength) << type;
+        EXPECT_EQ(item.text, letters.mid(item.start, item.end - item.start)) << type;
+    }
+}
+
+TEST_F(TextBoxAccessibleTest, AVeryLongLineIsReadPieceAfterPiece)
+{
+    const QString line = sample(5 * TextBoxAccessible::PieceLength + 7);
+    box.setText(line + u"\r\nnext"_s);
+    QString read;
+    int pieces = 0;
+    for (int offset = 0; offset < line.size() + 2; ++pieces) {
+        const Item piece = query(text, Relation::At, offset, Line);
+        ASSERT_EQ(piece.start, offset);
+        ASSERT_LE(piece.text.size(), TextBoxAccessible::PieceLength);
+        read += piece.text;
+        offset = piece.end;
+    }
+    EXPECT_EQ(read, line + u"\r\n"_s);
+    EXPECT_EQ(pieces, 6);
+}
+
+TEST_F(TextBoxAccessibleTest, TheLinesAroundAShortOneAnswerTheirPiecesNextToIt)
+{
+    const QString longLine = sample(3 * TextBoxAccessible::PieceLength);
+    box.setText(longLine + u"\r\nshort\n"_s + longLine);
+    const int shortStart = static_cast<int>(longLine.size()) + 2;
+
+    const Item before = query(text, Relation::Before, shortStart + 2, Line);
+    EXPECT_EQ(before.end, shortStart);
+    EXPECT_TRUE(before.text.endsWith(u"\r\n"_s));
+    EXPECT_LE(before.text.size(), TextBoxAccessible::PieceLength);
+
+    const Item after = query(text, Relation::After, shortStart + 2, Line);
+    EXPECT_EQ(after.start, shortStart + 6);
+    EXPECT_EQ(after.text, longLine.left(TextBoxAccessible::PieceLength));
 }
 
 } // namespace
