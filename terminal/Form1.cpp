@@ -32,6 +32,13 @@ QString fullMessage(qsizetype characters)
           u"Reception is paused until some text is deleted."_s;
 }
 
+QString transferRefusedMessage(qsizetype characters)
+{
+    return u"The "_s + QString::number(characters)
+        + u" characters copied from Text1 could not be handed over: this computer's memory does not allow it. "
+          u"Text1 is unchanged; copy less at a time."_s;
+}
+
 } // namespace
 
 Form1::Form1(Host &host, std::unique_ptr<SerialControl> comm1)
@@ -52,6 +59,16 @@ Form1::Form1(Host &host, std::unique_ptr<SerialControl> comm1)
     roomInText1->closed = [this] { return Text1.isFull(); };
     roomInText1->closing = [this] { m_host.messageBox(fullMessage(Text1.Text().size())); };
     QObject::connect(&Text1, &TextBox::roomAvailable, &m_host, &Host::retryHeld, Qt::QueuedConnection);
+    // An edit the budget refuses is told as a full box is; a copy that
+    // cannot be handed over, in its own words. Both from the event loop,
+    // never inside the key, mouse or clipboard handling that found them.
+    QObject::connect(
+        &Text1, &TextBox::editRefused, &m_host, [this] { m_host.messageBox(fullMessage(Text1.Text().size())); },
+        Qt::QueuedConnection);
+    QObject::connect(
+        &Text1, &TextBox::transferRefused, &m_host,
+        [this](qsizetype characters) { m_host.messageBox(transferRefusedMessage(characters)); },
+        Qt::QueuedConnection);
 
     m_host.connect(&Command1, &CommandButton::Click, [this] { Command1_Click(); });
     m_host.connect(&Command2, &CommandButton::Click, [this] { Command2_Click(); });

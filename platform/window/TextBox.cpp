@@ -2,8 +2,12 @@
 
 #include "ScrollBar.h"
 #include "TextBoxAccessible.h"
+#include "TextMimeData.h"
 
+#include <QtCore/QMimeData>
+#include <QtCore/QPointer>
 #include <QtCore/QScopedValueRollback>
+#include <QtCore/QTimerEvent>
 
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QScrollBar>
@@ -14,6 +18,8 @@
 #include <QtGui/QAction>
 #include <QtGui/QClipboard>
 #include <QtGui/QContextMenuEvent>
+#include <QtGui/QDrag>
+#include <QtGui/QDropEvent>
 #include <QtGui/QFontDatabase>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QInputMethodEvent>
@@ -21,6 +27,8 @@
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPaintEvent>
 #include <QtGui/QPainter>
+#include <QtGui/QStyleHints>
+#include <QtGui/QTextCharFormat>
 
 #include <algorithm>
 #include <array>
@@ -44,6 +52,20 @@ int toCoordinate(qreal value)
 {
     constexpr qreal limit = std::numeric_limits<int>::max() / 4;
     return static_cast<int>(std::clamp(std::floor(value), -limit, limit));
+}
+
+// Storage the characters of a string take at most: one byte a character
+// where all are Latin-1, two otherwise.
+qsizetype storageOf(const QString &text)
+{
+    const bool latin1 = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x100; });
+    return latin1 ? text.size() : 2 * text.size();
+}
+
+// Where a drop or a middle click takes its text from.
+bool fromThisBox(const QObject *source, const TextBox *box)
+{
+    return source && (source == box || source == box->viewport());
 }
 
 // Typed text the box takes as content; control characters that come with
@@ -82,11 +104,17 @@ TextBox::TextBox(QWidget *parent)
     viewport()->setBackgroundRole(QPalette::Base);
     // The paint fills what it paints; the base is not filled first as well.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
     updateMetrics();
     updateScrollBars();
     m_appendRepaint.setSingleShot(true);
     connect(&m_appendRepaint, &QTimer::timeout, this, &TextBox::showAppended);
     connect(&m_memory, &MemoryBudget::roomAvailable, this, &TextBox::roomAvailable);
+    connect(QGuiApplication::styleHints(), &QStyleHints::cursorFlashTimeChanged, this, [this] {
+        if (hasFocus())
+            restartCaretBlink();
+    });
 }
 
 TextBox::~TextBox() = default;
@@ -114,7 +142,7 @@ void TextBox::selectAll()
 void TextBox::copy() const
 {
     if (m_content.hasSelection())
-        QGuiApplication::clipboard()->setText(selectedText());
+        QGuiApplication::clipboard()->setMimeData(selectionData());
 }
 
 void TextBox::cut()
@@ -125,21 +153,70 @@ void TextBox::cut()
     showChange(m_content.removeSelection());
 }
 
-void TextBox::paste()
+void TextBox::paste(QClipboard::Mode mode)
 {
-    const QString pasted = QGuiApplication::clipboard()->text();
-    if (!pasted.isEmpty())
-        showChange(m_content.replaceSelection(pasted));
+    insertFrom(QGuiApplication::clipboard()->mimeData(mode));
 }
 
 void TextBox::undo()
 {
-    showChange(m_content.undo());
+    if (m_content.canUndo() && roomFor(MemoryBudget::EditCost))
+        showChange(m_content.undo());
 }
 
 void TextBox::redo()
 {
-    showChange(m_content.redo());
+    if (m_content.canRedo() && roomFor(MemoryBudget::EditCost))
+        showChange(m_content.redo());
+}
+
+bool TextBox::roomFor(qsizetype bytes)
+{
+    if (m_memory.allows(bytes))
+        return true;
+    Q_EMIT editRefused();
+    return false;
+}
+
+bool TextBox::insertFrom(const QMimeData *mimeData)
+{
+    if (!mimeData || !mimeData->hasText())
+        return false;
+    // Characters copied in this process are shared, not copied again.
+    if (const auto *own = qobject_cast<const TextMimeData *>(mimeData)) {
+        if (own->value().isEmpty() || !roomFor(MemoryBudget::EditCost))
+            return false;
+        showChange(m_content.replaceSelection(own->value()));
+        return true;
+    }
+    const QString text = mimeData->text();
+    if (text.isEmpty() || !roomFor(storageOf(text) + MemoryBudget::EditCost))
+        return false;
+    showChange(m_content.replaceSelection(text));
+    return true;
+}
+
+TextMimeData *TextBox::selectionData() const
+{
+    const qsizetype start = selectionStart();
+    const TextValue selected = m_content.text().slice(start, selectionEnd() - start);
+    // Told from inside the platform's clipboard handling: said later, from
+    // the event loop, and not at all once the box is gone.
+    QPointer<TextBox> box(const_cast<TextBox *>(this));
+    const qsizetype characters = selected.size();
+    return new TextMimeData(selected, [box, characters] {
+        if (box) {
+            QMetaObject::invokeMethod(
+                box.data(), [box, characters] { Q_EMIT box->transferRefused(characters); }, Qt::QueuedConnection);
+        }
+    });
+}
+
+void TextBox::offerSelection()
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (m_content.hasSelection() && clipboard->supportsSelection())
+        clipboard->setMimeData(selectionData(), QClipboard::Selection);
 }
 
 void TextBox::showChange(const EditableText::Change &change)
@@ -161,13 +238,19 @@ void TextBox::showChange(const EditableText::Change &change)
                 QGuiApplication::inputMethod()->reset();
         }
     }
-    // Room is what a full box needs, not the means to undo its making.
-    if (change.removed > 0 && !change.replaced && m_memory.isFull())
+    // Room is what a full box needs, not the means to undo its making, nor
+    // a selection offered long ago that still holds what was removed.
+    if (change.removed > 0 && !change.replaced && m_memory.isFull()) {
         m_content.forgetHistory();
+        if (QGuiApplication::clipboard()->ownsSelection())
+            QGuiApplication::clipboard()->clear(QClipboard::Selection);
+    }
     if (change.textChanged())
         updateScrollBars();
-    if (change.textChanged() || change.caretPlaced)
+    if (change.textChanged() || change.caretPlaced) {
         ensureCursorVisible();
+        restartCaretBlink();
+    }
     viewport()->update();
     updateMicroFocus();
     TextBoxAccessible::announce(this, change);
@@ -196,7 +279,7 @@ QRect TextBox::characterRect(qsizetype position) const
     const bool inLine = position < text.size() && lines.lineAt(position + 1) == line
         && !LineIndex::splitsBreak(text, position + 1);
     const qsizetype cells = inLine ? std::max<qsizetype>(1, m_content.column(position + 1) - first) : 1;
-    const qreal x = static_cast<qreal>(first) * m_painter.cellWidth() - horizontalScrollBar()->value();
+    const qreal x = static_cast<qreal>(first) * m_painter.cellWidth() - scrollX();
     // A line above the view lies above it, at a negative y.
     const qreal y = static_cast<qreal>(line - verticalScrollBar()->value()) * m_painter.lineHeight();
     return QRect(toCoordinate(x), toCoordinate(y),
@@ -207,7 +290,7 @@ qsizetype TextBox::positionAt(QPoint point) const
 {
     const int lineHeight = m_painter.lineHeight();
     const qsizetype row = point.y() >= 0 ? point.y() / lineHeight : -1 - (-point.y() - 1) / lineHeight;
-    const qreal cells = (point.x() + horizontalScrollBar()->value()) / m_painter.cellWidth();
+    const qreal cells = (point.x() + scrollX()) / m_painter.cellWidth();
     return m_content.positionNear(verticalScrollBar()->value() + row, cells);
 }
 
@@ -231,11 +314,15 @@ std::unique_ptr<QMenu> TextBox::createContextMenu()
     menu->addSeparator();
     add(tr("Cu&t"), QKeySequence::Cut, hasSelection, &TextBox::cut);
     add(tr("&Copy"), QKeySequence::Copy, hasSelection, &TextBox::copy);
-    add(tr("&Paste"), QKeySequence::Paste, !QGuiApplication::clipboard()->text().isEmpty(), &TextBox::paste);
+    // What the clipboard holds is asked, not read: it may be a gigabyte.
+    const QMimeData *clipboard = QGuiApplication::clipboard()->mimeData();
+    add(tr("&Paste"), QKeySequence::Paste, clipboard && clipboard->hasText(), [this] { paste(); });
     add(tr("Delete"), QKeySequence::Delete, hasSelection, [this] { showChange(m_content.removeSelection()); });
     menu->addSeparator();
-    add(tr("Select All"), QKeySequence::SelectAll, m_content.size() > 0 && !m_content.allSelected(),
-        &TextBox::selectAll);
+    add(tr("Select All"), QKeySequence::SelectAll, m_content.size() > 0 && !m_content.allSelected(), [this] {
+        selectAll();
+        offerSelection();
+    });
     return menu;
 }
 
@@ -315,19 +402,21 @@ void TextBox::paintEvent(QPaintEvent *event)
 
     const qreal cellWidth = m_painter.cellWidth();
     const int lineHeight = m_painter.lineHeight();
-    const auto firstColumn = static_cast<qsizetype>(std::floor(horizontalScrollBar()->value() / cellWidth));
+    const qsizetype firstColumn = horizontalScrollBar()->value();
     const auto columns = static_cast<qsizetype>(std::ceil(viewport()->width() / cellWidth)) + 1;
     const qsizetype fromRow = std::max(0, area.top() / lineHeight);
     const qsizetype toRow = area.bottom() / lineHeight + 1;
     const qsizetype lastLine = std::min(lineCount(), firstLine + toRow);
     const TextPainter::View view{
-        .palette = palette(), .left = -static_cast<qreal>(horizontalScrollBar()->value()), .preedit = m_preedit};
+        .palette = palette(), .left = -scrollX(), .preedit = m_preedit, .preeditFormats = m_preeditFormats};
     for (qsizetype line = firstLine + fromRow; line < lastLine; ++line)
         m_painter.paintLine(painter, m_content, view, line, static_cast<int>(line - firstLine) * lineHeight,
                             firstColumn, firstColumn + columns);
 
-    if (hasFocus())
+    if (hasFocus() && m_caretShown)
         painter.fillRect(cursorRect(), palette().brush(QPalette::Text));
+    if (m_dropPosition >= 0)
+        painter.fillRect(caretRectAt(m_dropPosition, 0), palette().brush(QPalette::Text));
 }
 
 void TextBox::resizeEvent(QResizeEvent *event)
@@ -364,11 +453,20 @@ TextBox::KeyAction TextBox::keyAction(const QKeyEvent &event)
         StandardKey{QKeySequence::SelectAll, [](TextBox &box, const QKeyEvent &) { box.selectAll(); }},
         StandardKey{QKeySequence::Copy, [](TextBox &box, const QKeyEvent &) { box.copy(); }},
         StandardKey{QKeySequence::Cut, [](TextBox &box, const QKeyEvent &) { box.cut(); }},
-        StandardKey{QKeySequence::Paste, [](TextBox &box, const QKeyEvent &) { box.paste(); }},
+        StandardKey{QKeySequence::Paste,
+                    [](TextBox &box, const QKeyEvent &pressed) {
+                        // Ctrl+Shift+Insert, in the X11 scheme, pastes the selection clipboard.
+                        const bool selection = pressed.key() == Qt::Key_Insert
+                            && pressed.modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)
+                            && QGuiApplication::clipboard()->supportsSelection();
+                        box.paste(selection ? QClipboard::Selection : QClipboard::Clipboard);
+                    }},
         StandardKey{QKeySequence::Undo, [](TextBox &box, const QKeyEvent &) { box.undo(); }},
         StandardKey{QKeySequence::Redo, [](TextBox &box, const QKeyEvent &) { box.redo(); }},
         StandardKey{QKeySequence::MoveToPreviousChar, &moveKey<Move::PreviousCharacter, false>},
         StandardKey{QKeySequence::MoveToNextChar, &moveKey<Move::NextCharacter, false>},
+        StandardKey{QKeySequence::MoveToPreviousWord, &moveKey<Move::PreviousWord, false>},
+        StandardKey{QKeySequence::MoveToNextWord, &moveKey<Move::NextWord, false>},
         StandardKey{QKeySequence::MoveToPreviousLine, &moveKey<Move::PreviousLine, false>},
         StandardKey{QKeySequence::MoveToNextLine, &moveKey<Move::NextLine, false>},
         StandardKey{QKeySequence::MoveToPreviousPage, &moveKey<Move::PreviousPage, false>},
@@ -379,6 +477,8 @@ TextBox::KeyAction TextBox::keyAction(const QKeyEvent &event)
         StandardKey{QKeySequence::MoveToEndOfDocument, &moveKey<Move::EndOfText, false>},
         StandardKey{QKeySequence::SelectPreviousChar, &moveKey<Move::PreviousCharacter, true>},
         StandardKey{QKeySequence::SelectNextChar, &moveKey<Move::NextCharacter, true>},
+        StandardKey{QKeySequence::SelectPreviousWord, &moveKey<Move::PreviousWord, true>},
+        StandardKey{QKeySequence::SelectNextWord, &moveKey<Move::NextWord, true>},
         StandardKey{QKeySequence::SelectPreviousLine, &moveKey<Move::PreviousLine, true>},
         StandardKey{QKeySequence::SelectNextLine, &moveKey<Move::NextLine, true>},
         StandardKey{QKeySequence::SelectPreviousPage, &moveKey<Move::PreviousPage, true>},
@@ -387,32 +487,53 @@ TextBox::KeyAction TextBox::keyAction(const QKeyEvent &event)
         StandardKey{QKeySequence::SelectEndOfLine, &moveKey<Move::EndOfLine, true>},
         StandardKey{QKeySequence::SelectStartOfDocument, &moveKey<Move::StartOfText, true>},
         StandardKey{QKeySequence::SelectEndOfDocument, &moveKey<Move::EndOfText, true>},
+        StandardKey{QKeySequence::Delete,
+                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(true)); }},
+        StandardKey{QKeySequence::Backspace,
+                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(false)); }},
+        StandardKey{QKeySequence::DeleteStartOfWord,
+                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeWord(false)); }},
+        StandardKey{QKeySequence::DeleteEndOfWord,
+                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeWord(true)); }},
+        StandardKey{QKeySequence::DeleteEndOfLine,
+                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeToEndOfLine()); }},
+        // The box's one line break is the serial line's.
+        StandardKey{QKeySequence::InsertParagraphSeparator, &TextBox::lineBreakKey},
+        StandardKey{QKeySequence::InsertLineSeparator, &TextBox::lineBreakKey},
     };
     for (const StandardKey &standard : standardKeys) {
         if (event.matches(standard.key))
             return standard.action;
     }
-    switch (event.key()) {
-    case Qt::Key_Backspace:
+    // Backspace, with or without Shift, is bound in no scheme but the Mac's
+    // (Meta+H above); Qt's own text widgets take the key itself.
+    if (event.key() == Qt::Key_Backspace && !(event.modifiers() & ~Qt::ShiftModifier))
         return [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(false)); };
-    case Qt::Key_Delete:
-        return [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(true)); };
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.replaceSelection(u"\r\n"_s)); };
-    default:
-        if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) || !isTyping(event.text()))
-            return nullptr;
-        return [](TextBox &box, const QKeyEvent &typed) {
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) || !isTyping(event.text()))
+        return nullptr;
+    return [](TextBox &box, const QKeyEvent &typed) {
+        if (box.roomFor(storageOf(typed.text()) + MemoryBudget::EditCost))
             box.showChange(box.m_content.replaceSelection(typed.text(), EditableText::Step::Typing));
-        };
-    }
+    };
+}
+
+void TextBox::lineBreakKey(TextBox &box, const QKeyEvent &)
+{
+    if (box.roomFor(MemoryBudget::EditCost))
+        box.showChange(box.m_content.replaceSelection(u"\r\n"_s));
 }
 
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
     if (const KeyAction action = keyAction(*event)) {
+        const qsizetype start = selectionStart();
+        const qsizetype end = selectionEnd();
         action(*this, *event);
+        // A selection made with the keys is offered as one made with the
+        // mouse is.
+        if (m_content.hasSelection() && (selectionStart() != start || selectionEnd() != end))
+            offerSelection();
+        restartCaretBlink();
         event->accept();
         return;
     }
@@ -430,12 +551,43 @@ void TextBox::moveCursor(Move move, bool extendSelection)
 
 void TextBox::mousePressEvent(QMouseEvent *event)
 {
+    const QPoint point = event->position().toPoint();
+    if (!m_preedit.isEmpty()) {
+        // A click on the composition is the input method's; anywhere else
+        // it ends the composition first.
+        const qsizetype column = static_cast<qsizetype>(std::floor((point.x() + scrollX()) / m_painter.cellWidth()))
+            - m_content.column(m_content.cursor());
+        if (positionAt(point) == m_content.cursor() && column >= 0 && column <= m_preedit.size()) {
+            QGuiApplication::inputMethod()->invokeAction(QInputMethod::Click, static_cast<int>(column));
+            event->accept();
+            return;
+        }
+        commitPreedit();
+    }
+    restartCaretBlink();
+    if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()) {
+        event->accept(); // pastes on release, as Qt's own text widgets do
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    showChange(m_content.press(positionAt(event->position().toPoint()), event->modifiers().testFlag(Qt::ShiftModifier)));
     event->accept();
+    const qsizetype position = positionAt(point);
+    if (m_tripleClick.isActive()
+        && (point - m_tripleClickPoint).manhattanLength() < QGuiApplication::styleHints()->startDragDistance()) {
+        m_tripleClick.stop();
+        showChange(m_content.tripleClick(position));
+        return;
+    }
+    const bool extend = event->modifiers().testFlag(Qt::ShiftModifier);
+    if (!extend && m_content.hasSelection() && position >= selectionStart() && position < selectionEnd()) {
+        m_mightStartDrag = true;
+        m_dragStartPoint = point;
+        return;
+    }
+    showChange(m_content.press(position, extend));
 }
 
 void TextBox::mouseDoubleClickEvent(QMouseEvent *event)
@@ -444,28 +596,210 @@ void TextBox::mouseDoubleClickEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseDoubleClickEvent(event);
         return;
     }
-    showChange(m_content.doubleClick(positionAt(event->position().toPoint())));
+    m_mightStartDrag = false;
+    m_tripleClickPoint = event->position().toPoint();
+    m_tripleClick.start(QGuiApplication::styleHints()->mouseDoubleClickInterval(), this);
+    showChange(m_content.doubleClick(positionAt(m_tripleClickPoint)));
     event->accept();
 }
 
 void TextBox::mouseMoveEvent(QMouseEvent *event)
 {
+    const QPoint point = event->position().toPoint();
+    if (m_mightStartDrag && (event->buttons() & Qt::LeftButton)) {
+        if ((point - m_dragStartPoint).manhattanLength() >= QGuiApplication::styleHints()->startDragDistance()) {
+            m_mightStartDrag = false;
+            startDrag();
+        }
+        event->accept();
+        return;
+    }
     if (!m_content.dragging() || !(event->buttons() & Qt::LeftButton)) {
         QAbstractScrollArea::mouseMoveEvent(event);
         return;
     }
-    showChange(m_content.dragTo(positionAt(event->position().toPoint())));
+    // Past an edge the view goes on scrolling while the pointer rests there.
+    m_autoScrollPoint = point;
+    if (viewport()->rect().contains(point))
+        m_autoScroll.stop();
+    else if (!m_autoScroll.isActive())
+        m_autoScroll.start(AutoScrollFirstMs, this);
+    showChange(m_content.dragTo(positionAt(point)));
     event->accept();
 }
 
 void TextBox::mouseReleaseEvent(QMouseEvent *event)
 {
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()) {
+        showChange(m_content.placeCursor(positionAt(point), false));
+        paste(QClipboard::Selection);
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mouseReleaseEvent(event);
         return;
     }
-    m_content.release();
+    m_autoScroll.stop();
+    if (std::exchange(m_mightStartDrag, false)) {
+        // A click in the selection, not a drag of it: the click's own work.
+        showChange(m_content.press(positionAt(point), false));
+        m_content.release();
+    } else if (m_content.dragging()) {
+        m_content.release();
+        offerSelection();
+    }
     event->accept();
+}
+
+void TextBox::startDrag()
+{
+    const qsizetype start = selectionStart();
+    const qsizetype end = selectionEnd();
+    // The drag deletes itself once done.
+    QPointer<QDrag> drag = new QDrag(this);
+    drag->setMimeData(selectionData());
+    const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
+    // Moved out of the box: what went goes from here, if it is still here.
+    // A move within the box was the drop's work.
+    if (action == Qt::MoveAction && drag && !fromThisBox(drag->target(), this) && selectionStart() == start
+        && selectionEnd() == end)
+        showChange(m_content.removeSelection());
+}
+
+void TextBox::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasText())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void TextBox::dragMoveEvent(QDragMoveEvent *event)
+{
+    const QPoint point = event->position().toPoint();
+    const qsizetype position = positionAt(point);
+    if (const qsizetype old = std::exchange(m_dropPosition, -1); old >= 0)
+        viewport()->update(caretRectAt(old, 0));
+    // A selection dropped onto itself stays where it is.
+    if (fromThisBox(event->source(), this) && position > selectionStart() && position < selectionEnd()) {
+        event->ignore();
+        return;
+    }
+    m_dropPosition = position;
+    viewport()->update(caretRectAt(position, 0));
+    m_autoScrollPoint = point;
+    if (!m_autoScroll.isActive())
+        m_autoScroll.start(AutoScrollFirstMs, this);
+    event->acceptProposedAction();
+}
+
+void TextBox::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    m_autoScroll.stop();
+    if (const qsizetype old = std::exchange(m_dropPosition, -1); old >= 0)
+        viewport()->update(caretRectAt(old, 0));
+    event->accept();
+}
+
+void TextBox::dropEvent(QDropEvent *event)
+{
+    m_autoScroll.stop();
+    if (const qsizetype old = std::exchange(m_dropPosition, -1); old >= 0)
+        viewport()->update(caretRectAt(old, 0));
+    const qsizetype position = positionAt(event->position().toPoint());
+    if (fromThisBox(event->source(), this) && event->dropAction() == Qt::MoveAction) {
+        if (position > selectionStart() && position < selectionEnd()) {
+            event->ignore();
+            return;
+        }
+        showChange(m_content.moveSelection(position));
+        event->acceptProposedAction();
+        return;
+    }
+    const EditableText::Change placed = m_content.placeCursor(position, false);
+    if (!insertFrom(event->mimeData())) {
+        showChange(placed);
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void TextBox::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == m_caretBlink.timerId()) {
+        m_caretShown = !m_caretShown;
+        viewport()->update(cursorRect());
+    } else if (event->timerId() == m_autoScroll.timerId()) {
+        autoScroll();
+    } else if (event->timerId() == m_tripleClick.timerId()) {
+        m_tripleClick.stop();
+    } else {
+        QAbstractScrollArea::timerEvent(event);
+    }
+}
+
+void TextBox::autoScroll()
+{
+    const bool dropping = m_dropPosition >= 0;
+    QRect edges = viewport()->rect();
+    // A drop scrolls within a margin of the edges: it has no pointer
+    // outside the view to go by.
+    if (dropping) {
+        const int margin = std::min({edges.width() / 3, edges.height() / 3, AutoScrollDropMargin});
+        edges.adjust(margin, margin, -margin, -margin);
+    }
+    const QPoint point = m_autoScrollPoint;
+    const int beyondY = std::max(point.y() - edges.top(), edges.bottom() - point.y()) - edges.height();
+    const int beyondX = std::max(point.x() - edges.left(), edges.right() - point.x()) - edges.width();
+    const int beyond = std::max(beyondX, beyondY);
+    if (beyond < 0) {
+        m_autoScroll.stop();
+        return;
+    }
+    // Faster the further out, as in Qt's own text widgets.
+    const int distance = std::max(beyond, 7);
+    m_autoScroll.start(AutoScrollPace / (distance * distance), this);
+    if (beyondY > 0)
+        verticalScrollBar()->triggerAction(point.y() < edges.center().y() ? QAbstractSlider::SliderSingleStepSub
+                                                                          : QAbstractSlider::SliderSingleStepAdd);
+    if (beyondX > 0)
+        horizontalScrollBar()->triggerAction(point.x() < edges.center().x() ? QAbstractSlider::SliderSingleStepSub
+                                                                            : QAbstractSlider::SliderSingleStepAdd);
+    if (dropping) {
+        viewport()->update();
+        m_dropPosition = positionAt(point);
+    } else if (m_content.dragging()) {
+        showChange(m_content.dragTo(positionAt(point)));
+    }
+}
+
+void TextBox::restartCaretBlink()
+{
+    const int flashTime = QGuiApplication::styleHints()->cursorFlashTime();
+    if (!m_caretShown)
+        viewport()->update(cursorRect());
+    m_caretShown = true;
+    if (hasFocus() && flashTime > 0)
+        m_caretBlink.start(flashTime / 2, this);
+    else
+        m_caretBlink.stop();
+}
+
+void TextBox::commitPreedit()
+{
+    if (m_preedit.isEmpty())
+        return;
+    QGuiApplication::inputMethod()->commit();
+    // An input method that does not commit when asked loses its composition.
+    if (!m_preedit.isEmpty()) {
+        m_preedit.clear();
+        m_preeditFormats.clear();
+        viewport()->update();
+        updateMicroFocus();
+    }
 }
 
 void TextBox::contextMenuEvent(QContextMenuEvent *event)
@@ -478,12 +812,14 @@ void TextBox::contextMenuEvent(QContextMenuEvent *event)
 void TextBox::focusInEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusInEvent(event);
+    restartCaretBlink();
     viewport()->update();
 }
 
 void TextBox::focusOutEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusOutEvent(event);
+    m_caretBlink.stop();
     viewport()->update();
 }
 
@@ -505,10 +841,21 @@ void TextBox::inputMethodEvent(QInputMethodEvent *event)
     }
     m_preedit = event->preeditString();
     m_preeditCursor = m_preedit.size();
+    m_preeditFormats.clear();
     for (const QInputMethodEvent::Attribute &attribute : event->attributes()) {
-        if (attribute.type == QInputMethodEvent::Cursor)
+        if (attribute.type == QInputMethodEvent::Cursor) {
             m_preeditCursor = std::clamp<qsizetype>(attribute.start, 0, m_preedit.size());
+        } else if (attribute.type == QInputMethodEvent::TextFormat) {
+            // The clauses of a composition: which one is being converted,
+            // which are settled.
+            const QTextCharFormat format = qvariant_cast<QTextFormat>(attribute.value).toCharFormat();
+            const int start = std::clamp(attribute.start, 0, static_cast<int>(m_preedit.size()));
+            const int length = std::clamp(attribute.length, 0, static_cast<int>(m_preedit.size()) - start);
+            if (format.isValid() && length > 0)
+                m_preeditFormats.append({start, length, format});
+        }
     }
+    restartCaretBlink();
     ensureCursorVisible();
     viewport()->update();
     updateMicroFocus();
@@ -517,10 +864,15 @@ void TextBox::inputMethodEvent(QInputMethodEvent *event)
 
 QRect TextBox::cursorRect() const
 {
-    const qsizetype row = m_content.lineAtCaret() - verticalScrollBar()->value();
     // While composing, the caret is inside the composition.
-    const qsizetype caretColumn = m_content.column(m_content.cursor()) + (m_preedit.isEmpty() ? 0 : m_preeditCursor);
-    const qreal x = static_cast<qreal>(caretColumn) * m_painter.cellWidth() - horizontalScrollBar()->value();
+    return caretRectAt(m_content.cursor(), m_preedit.isEmpty() ? 0 : m_preeditCursor);
+}
+
+QRect TextBox::caretRectAt(qsizetype position, qsizetype extraColumns) const
+{
+    const qsizetype row = m_content.lines().lineAt(position) - verticalScrollBar()->value();
+    const qsizetype caretColumn = m_content.column(position) + extraColumns;
+    const qreal x = static_cast<qreal>(caretColumn) * m_painter.cellWidth() - scrollX();
     // Far out of view the caret still gets a rectangle, just off the edge.
     const auto clampedX =
         static_cast<int>(std::clamp<qreal>(std::floor(x), -m_caretWidth - 1, viewport()->width() + 1));
@@ -581,7 +933,7 @@ void TextBox::showAppended()
     // The changed line from the first new character on (and the caret just
     // before it), and every line under it.
     const int y = static_cast<int>(row) * lineHeight;
-    const qreal x = static_cast<qreal>(m_changedColumn) * m_painter.cellWidth() - horizontalScrollBar()->value();
+    const qreal x = static_cast<qreal>(m_changedColumn) * m_painter.cellWidth() - scrollX();
     const int left = static_cast<int>(std::clamp<qreal>(std::floor(x) - m_caretWidth, 0, view.width()));
     const int below = static_cast<int>(std::min<qsizetype>(lineCount() - line - 1, visibleRows()));
     QRegion changed(QRect(left, y, view.width() - left, lineHeight) & view);
@@ -593,6 +945,17 @@ void TextBox::showAppended()
 int TextBox::visibleRows() const
 {
     return std::max(1, viewport()->height() / m_painter.lineHeight());
+}
+
+int TextBox::visibleColumns() const
+{
+    // The caret after the last column in view must show too.
+    return std::max(1, static_cast<int>(std::floor((viewport()->width() - m_caretWidth) / m_painter.cellWidth())));
+}
+
+qreal TextBox::scrollX() const
+{
+    return static_cast<qreal>(horizontalScrollBar()->value()) * m_painter.cellWidth();
 }
 
 void TextBox::ensureCursorVisible()
@@ -612,11 +975,12 @@ void TextBox::ensureVisible(qsizetype position, qsizetype extraColumns)
         vertical->setValue(clampToInt(line - rows + 1));
 
     QScrollBar *horizontal = horizontalScrollBar();
-    const qreal x = static_cast<qreal>(m_content.column(position) + extraColumns) * m_painter.cellWidth();
-    if (x < horizontal->value())
-        horizontal->setValue(static_cast<int>(std::floor(x)));
-    else if (x + m_caretWidth > horizontal->value() + viewport()->width())
-        horizontal->setValue(static_cast<int>(std::ceil(x + m_caretWidth)) - viewport()->width());
+    const qsizetype column = m_content.column(position) + extraColumns;
+    const int columns = visibleColumns();
+    if (column < horizontal->value())
+        horizontal->setValue(clampToInt(column));
+    else if (column >= horizontal->value() + static_cast<qsizetype>(columns))
+        horizontal->setValue(clampToInt(column - columns + 1));
 }
 
 void TextBox::updateMetrics()
@@ -638,12 +1002,11 @@ void TextBox::updateScrollBars()
     vertical->setPageStep(rows);
     vertical->setSingleStep(1);
 
-    const qreal cellWidth = m_painter.cellWidth();
-    const qreal contentWidth = static_cast<qreal>(m_content.lines().widestLineWidth()) * cellWidth + m_caretWidth;
-    const qreal overflow = std::ceil(contentWidth) - viewport()->width();
+    // Sideways the bar counts columns: the caret after the widest line's
+    // end is the last one to show.
+    const int columns = visibleColumns();
     QScrollBar *horizontal = horizontalScrollBar();
-    m_horizontalBar->setMaximumKeepingLayout(
-        static_cast<int>(std::clamp<qreal>(overflow, 0, std::numeric_limits<int>::max())));
-    horizontal->setPageStep(viewport()->width());
-    horizontal->setSingleStep(std::max(1, static_cast<int>(std::lround(cellWidth))));
+    m_horizontalBar->setMaximumKeepingLayout(clampToInt(m_content.lines().widestLineWidth() + 1 - columns));
+    horizontal->setPageStep(columns);
+    horizontal->setSingleStep(1);
 }

@@ -7,14 +7,20 @@
 
 #include <QtWidgets/QAbstractScrollArea>
 
+#include <QtCore/QBasicTimer>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QString>
 #include <QtCore/QTimer>
 
+#include <QtGui/QClipboard>
+#include <QtGui/QTextLayout>
+
 #include <memory>
 
 class QMenu;
+class QMimeData;
 class ScrollBar;
+class TextMimeData;
 
 // A multi-line, editable, never-wrapping text box whose content is exactly the
 // text it was given plus what the user typed, character for character:
@@ -36,30 +42,44 @@ class ScrollBar;
 // ways; only while the view shows the last line does it follow the new end.
 // Appends are shown together, at most every AppendRepaintMs.
 //
-// The user edits with the keyboard (typing, Enter inserts "\r\n", Backspace
-// and Delete take a "\r\n" as one unit, the standard movement, clipboard,
-// undo and redo keys, Shift extends the selection), the mouse (click places
-// the caret, Shift+click extends the selection, drag selects, double-click
-// selects a word and a drag after it extends by words), the context menu and
-// input methods (the composition shows underlined at the caret and becomes
-// content only when committed). Undo takes back the user's own edits, typed
+// The user edits as in the platform's own text widgets, with its bindings
+// (QKeySequence's standard keys): typing, Enter inserts "\r\n", Backspace
+// and Delete take a "\r\n" as one unit, moves by character, word, line,
+// page and to either end, Shift extends the selection, word deletion, delete
+// to the end of the line, clipboard, undo and redo. With the mouse: click
+// places the caret, Shift+click extends the selection, drag selects (and
+// scrolls on its own while the pointer is past an edge), double-click
+// selects a word and triple-click a line, a drag after either extends by
+// words or lines; a selection can be dragged elsewhere in the box (moved)
+// or out of it (copied), and text can be dropped in. Where the platform
+// has a selection clipboard (X11's PRIMARY), selecting offers it there, a
+// middle click pastes it at the pointer. Then the context menu and input
+// methods (the composition shows at the caret, in the clause formats the
+// input method gives, and becomes content only when committed). The caret
+// blinks at the platform's rate. Undo takes back the user's own edits, typed
 // characters in a row as one step; appends are not steps and leave earlier
-// steps undoable. Clipboard transfers carry the exact characters. Tab itself
-// moves the focus, as in a form; a tab gets into the content by paste, input
-// method or set.
+// steps undoable. Tab itself moves the focus, as in a form; a tab gets into
+// the content by paste, input method or set.
+//
+// Clipboard and drag transfers carry the exact characters, and are made
+// only when a reader asks (TextMimeData): copying a selection costs nothing
+// until it is pasted, and a copy that would not fit in the memory the
+// process has left is refused; the box says so (transferRefused()).
 //
 // Its size limit is a memory budget (MemoryBudget): what the text's storage
 // takes, the undo history's included, stays within half the memory the
 // process may use. The box is full once less than a reserve, the most one
 // append may add, is left; it says so (isFull()), and says when there is
 // room again (roomAvailable()), for its owner to hold appends back
-// meanwhile. It never refuses a set: the owner
-// that asks before appending never goes past the budget. An edit that
-// removes text while the box is full lets go of the undo history, so that
-// what was removed is really given back.
+// meanwhile. It never refuses a set: the owner that asks before appending
+// never goes past the budget. An edit by the user that would take the text
+// past the budget (a paste, a drop, typing, an undo) is refused whole and
+// changes nothing; the box says so (editRefused()). An edit that removes
+// text while the box is full lets go of the undo history and of the
+// selection it offered the platform, so that what was removed is really
+// given back.
 //
-// It does not interpret what it shows: no rich text, no markup, no links. It
-// has no word-wise caret movement.
+// It does not interpret what it shows: no rich text, no markup, no links.
 class TextBox : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -85,7 +105,9 @@ public:
     void selectAll();
     void copy() const;
     void cut();
-    void paste();
+    // Pastes the clipboard (Ctrl+V) or, where the platform has one, the
+    // selection clipboard (a middle click).
+    void paste(QClipboard::Mode mode = QClipboard::Clipboard);
     void undo();
     void redo();
     bool isUndoAvailable() const { return m_content.canUndo(); }
@@ -117,10 +139,26 @@ public:
     // time must not cost a full repaint per burst.
     static constexpr int AppendRepaintMs = 25;
 
+    // Scrolling on its own while a drag selection is past an edge: first
+    // after this long, then faster the further out, as Qt's text widgets do
+    // (this divided by the square of the distance in pixels).
+    static constexpr int AutoScrollFirstMs = 100;
+    static constexpr int AutoScrollPace = 4900;
+    // A drop hovering this close to an edge scrolls the view.
+    static constexpr int AutoScrollDropMargin = 20;
+
 Q_SIGNALS:
     // The box was full and is no longer: after an edit that removed text, or
     // once compression has caught up.
     void roomAvailable();
+    // An edit of the user's was refused, whole: the text would have gone
+    // past the memory budget.
+    void editRefused();
+    // Another program (or a paste here) asked for copied or dragged text
+    // that the process has no memory left to produce; it got nothing. Once
+    // for each copy, however often it is asked for. Always queued: it never
+    // comes inside the platform's clipboard handling.
+    void transferRefused(qsizetype characters);
 
 protected:
     bool event(QEvent *event) override;
@@ -137,6 +175,11 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     using Move = EditableText::Move;
@@ -146,9 +189,28 @@ private:
     // The one table of keys: null for a key the box leaves to others (the
     // window's shortcuts, focus keys).
     static KeyAction keyAction(const QKeyEvent &event);
+    static void lineBreakKey(TextBox &box, const QKeyEvent &event);
     template<Move move, bool extendSelection>
     static void moveKey(TextBox &box, const QKeyEvent &event);
     void moveCursor(Move move, bool extendSelection);
+
+    // Whether an edit adding `bytes` of storage fits in the budget; says so
+    // when not.
+    bool roomFor(qsizetype bytes);
+    // Puts the text a clipboard or a drop holds in place of the selection,
+    // unless the budget refuses it; whether it did. Text copied in this
+    // process is shared, not copied.
+    bool insertFrom(const QMimeData *mimeData);
+    // The selection, as the clipboard and drags take it.
+    TextMimeData *selectionData() const;
+    // Offers the selection to the platform's selection clipboard, after the
+    // user selected something.
+    void offerSelection();
+    void startDrag();
+    void restartCaretBlink();
+    void autoScroll();
+    // Ends an input method's composition: it commits, or is dropped.
+    void commitPreedit();
 
     // Shows what an operation changed: scroll bars, repaint, the caret in
     // view, the input method and assistive technology.
@@ -156,7 +218,14 @@ private:
     void showAppend(const EditableText::Change &change);
 
     QRect cursorRect() const;
+    // The caret's rectangle at `position`, `extraColumns` further right.
+    QRect caretRectAt(qsizetype position, qsizetype extraColumns) const;
     int visibleRows() const;
+    // Whole columns in view. The view scrolls sideways by columns, so that a
+    // line of any length can be scrolled to its end.
+    int visibleColumns() const;
+    // The sideways scroll in pixels.
+    qreal scrollX() const;
     void ensureCursorVisible();
     void ensureVisible(qsizetype position, qsizetype extraColumns);
     void updateMetrics();
@@ -176,6 +245,24 @@ private:
     // content.
     QString m_preedit;
     qsizetype m_preeditCursor = 0;
+    // The input method's clause formats, over the composition.
+    QList<QTextLayout::FormatRange> m_preeditFormats;
+    // The caret blinks while the box has the focus; it shows after every
+    // keystroke and click.
+    QBasicTimer m_caretBlink;
+    bool m_caretShown = true;
+    // While a drag selection is past an edge, or a drop hovers near one.
+    QBasicTimer m_autoScroll;
+    QPoint m_autoScrollPoint;
+    // A press within this long of a double click, near it, is a triple click.
+    QBasicTimer m_tripleClick;
+    QPoint m_tripleClickPoint;
+    // A press in the selection may start a drag of it rather than a new
+    // selection, once the pointer moves far enough.
+    bool m_mightStartDrag = false;
+    QPoint m_dragStartPoint;
+    // Where a drop would go, shown as a caret while a drag hovers (-1: none).
+    qsizetype m_dropPosition = -1;
     int m_caretWidth = 1;
     QTimer m_appendRepaint;
     QElapsedTimer m_sincePaint;

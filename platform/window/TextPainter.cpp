@@ -7,6 +7,7 @@
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGlyphRun>
 #include <QtGui/QPainter>
+#include <QtGui/QTextCharFormat>
 
 #include <algorithm>
 #include <array>
@@ -146,7 +147,7 @@ void TextPainter::paintLine(QPainter &painter, const EditableText &text, const V
     for (qsizetype i = from;;) {
         if (composing && i == cursor) {
             flush(i);
-            drawPreedit(painter, view.preedit, normal, xOf(column), baseline);
+            drawPreedit(painter, view, xOf(column), top);
             column += composed;
             restartRun(i);
         }
@@ -216,15 +217,28 @@ bool TextPainter::drawCharacter(QPainter &painter, QChar c, QChar next, QChar pr
     return false;
 }
 
-void TextPainter::drawPreedit(QPainter &painter, QStringView preedit, const QColor &colour, qreal x,
-                              int baseline) const
+void TextPainter::drawPreedit(QPainter &painter, const View &view, qreal x, int top) const
 {
-    QFont underlined = m_font;
-    underlined.setUnderline(true);
-    painter.setFont(underlined);
-    painter.setPen(colour);
-    painter.drawText(QPointF(x, baseline), preedit.toString());
-    painter.setFont(m_font);
+    // Laid out by Qt as its own text widgets lay a composition out, so that
+    // every clause style an input method may give shows as it means.
+    const QString preedit = view.preedit.toString();
+    QTextLayout layout(preedit, m_font);
+    QList<QTextLayout::FormatRange> formats = view.preeditFormats;
+    if (formats.isEmpty()) {
+        QTextCharFormat underlined;
+        underlined.setFontUnderline(true);
+        formats.append({0, static_cast<int>(preedit.size()), underlined});
+    }
+    layout.setFormats(formats);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    if (!line.isValid())
+        return;
+    painter.save();
+    painter.setPen(view.palette.color(QPalette::Text));
+    layout.draw(&painter, QPointF(x, top + m_ascent - line.ascent()));
+    painter.restore();
 }
 
 void TextPainter::drawControlPicture(QPainter &painter, QChar picture, const QRectF &cell) const

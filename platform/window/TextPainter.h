@@ -4,6 +4,7 @@
 #include <QtGui/QFont>
 #include <QtGui/QPalette>
 #include <QtGui/QRawFont>
+#include <QtGui/QTextLayout>
 
 #include <bitset>
 
@@ -48,9 +49,11 @@ public:
         const QPalette &palette;
         // The x offset of column 0: minus the sideways scroll.
         qreal left = 0;
-        // An input method's composition, shown underlined at the caret and
-        // pushing what follows the caret right.
+        // An input method's composition, shown at the caret and pushing what
+        // follows the caret right: in the input method's clause formats, or
+        // underlined where it gives none.
         QStringView preedit;
+        const QList<QTextLayout::FormatRange> &preeditFormats;
     };
 
     // Paints the columns [fromColumn, toColumn) of `line`, whose top is at
@@ -65,7 +68,7 @@ private:
     // Draws a character that cannot go into a run; true when it was the
     // first half of a surrogate pair and drew `next` with it.
     bool drawCharacter(QPainter &painter, QChar c, QChar next, QChar previous, qreal x, int baseline) const;
-    void drawPreedit(QPainter &painter, QStringView preedit, const QColor &colour, qreal x, int baseline) const;
+    void drawPreedit(QPainter &painter, const View &view, qreal x, int top) const;
     void drawControlPicture(QPainter &painter, QChar picture, const QRectF &cell) const;
 
     // Characters below this are looked up in a table; above it, in the

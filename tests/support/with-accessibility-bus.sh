@@ -4,11 +4,12 @@
 # switches its accessibility on and delivers every event.
 #   with-accessibility-bus.sh COMMAND [ARGUMENTS...]
 # Exits 77, not run, where the machine has no accessibility bus to start
-# (at-spi2-core, or the X server and session bus tools, not installed).
+# (at-spi2-core, or the X server and session bus tools, not installed:
+# with-x-server.sh).
 set -eu
 
 if [ -z "${LINEWATCH_ON_ACCESSIBILITY_BUS:-}" ]; then
-    for tool in xvfb-run dbus-run-session dbus-send; do
+    for tool in dbus-send; do
         if ! command -v "$tool" >/dev/null; then
             echo "not run: $tool is not installed" >&2
             exit 77
@@ -19,7 +20,7 @@ if [ -z "${LINEWATCH_ON_ACCESSIBILITY_BUS:-}" ]; then
         exit 77
     fi
     export LINEWATCH_ON_ACCESSIBILITY_BUS=1
-    exec xvfb-run --auto-servernum dbus-run-session -- "$0" "$@"
+    exec "$(dirname "$0")/with-x-server.sh" "$0" "$@"
 fi
 
 # Asking the session bus for the accessibility bus starts it (D-Bus

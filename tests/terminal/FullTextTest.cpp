@@ -3,6 +3,9 @@
 #include "TextValue.h"
 #include "Wait.h"
 
+#include <QtGui/QClipboard>
+#include <QtGui/QGuiApplication>
+
 #include <random>
 
 using namespace Qt::StringLiterals;
@@ -74,6 +77,18 @@ TEST_F(FullTextTest, InputWaitsWithTheControlWhileFullAndComesWholeOnceThereIsRo
     ASSERT_TRUE(text1().isFull());
     m_comm1->receive(u"more"_s);
     EXPECT_EQ(m_host.messages().size(), 2);
+}
+
+TEST_F(FullTextTest, APastePastTheBudgetIsRefusedWithTheFullMessage)
+{
+    const QString before = text1().Text().toString();
+    QGuiApplication::clipboard()->setText(randomBytes(200'000));
+    text1().setFocus();
+    QTest::keySequence(&text1(), QKeySequence::Paste);
+    EXPECT_EQ(text1().Text(), before) << "nothing of the paste went in";
+    ASSERT_TRUE(waitUntil([this] { return !m_host.messages().isEmpty(); }));
+    EXPECT_EQ(m_host.messages(), QStringList{fullMessage(before.size())});
+    EXPECT_FALSE(m_host.ended());
 }
 
 } // namespace

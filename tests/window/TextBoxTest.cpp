@@ -613,15 +613,15 @@ TEST_F(TextBoxTest, VeryLongLinePaintsTheSliceInViewAndGrows)
     line[marked] = QLatin1Char('X');
     box.setText(line);
     ASSERT_EQ(box.lineCount(), 1);
+    // Sideways the view scrolls by columns.
     EXPECT_GE(box.horizontalScrollBar()->maximum(),
-              static_cast<int>(static_cast<double>(length) * cellWidth) - box.viewport()->width());
+              length - static_cast<int>(static_cast<double>(box.viewport()->width()) / cellWidth));
 
     // Scroll so that the marked character lands in the fourth cell.
-    const int scroll = static_cast<int>(std::lround(static_cast<double>(marked - 3) * cellWidth));
     box.setCursorPosition(0);
-    box.horizontalScrollBar()->setValue(scroll);
+    box.horizontalScrollBar()->setValue(static_cast<int>(marked - 3));
     const QImage image = viewportImage();
-    const double markX = static_cast<double>(marked) * cellWidth - scroll;
+    const double markX = 3 * cellWidth;
     EXPECT_TRUE(inkBetween(image, static_cast<int>(std::floor(markX)), static_cast<int>(std::ceil(markX + cellWidth))));
     EXPECT_FALSE(inkBetween(image, 0, static_cast<int>(std::floor(markX - cellWidth / 2))));
     EXPECT_FALSE(inkBetween(image, static_cast<int>(std::ceil(markX + 1.5 * cellWidth)), image.width()));
@@ -636,6 +636,21 @@ TEST_F(TextBoxTest, VeryLongLinePaintsTheSliceInViewAndGrows)
     EXPECT_EQ(box.Text().size(), length + 1000);
     EXPECT_GT(box.horizontalScrollBar()->maximum(), range);
     EXPECT_EQ(box.cursorPosition(), marked);
+}
+
+TEST_F(TextBoxTest, TheEndOfALineWiderThanThePixelRangeCanBeShown)
+{
+    // 40 M tabs reach column 320 M: more pixels than an int counts.
+    constexpr qsizetype tabs = 40'000'000;
+    box.setText(u"x\r\n"_s + QString(tabs, u'\t'));
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_End, Qt::ControlModifier);
+    ASSERT_EQ(box.cursorPosition(), tabs + 3);
+    const QRect caret = caretRect();
+    EXPECT_TRUE(box.viewport()->rect().contains(caret.center())) << caret.x();
+    EXPECT_EQ(box.horizontalScrollBar()->value(), box.horizontalScrollBar()->maximum());
+    QTest::keyClick(&box, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(box.horizontalScrollBar()->value(), 0);
 }
 
 TEST_F(TextBoxTest, TabReachesTheNextStopOnScreenForCaretAndMouse)
