@@ -51,11 +51,14 @@ check-installed: deb
 # Figures for the text box and the serial path (several minutes each; --quick
 # for a short run): build/bench_textbox, then the storage (memory per
 # character, long texts, a full text box in a memory cgroup as root) and the
-# choice of compressor. build/bench_soak --seconds 600 is the long run.
+# choice of compressor, then handing a long text over (clipboard, context
+# menu, assistive technology, paste; on an X server of its own).
+# build/bench_soak --seconds 600 is the long run.
 bench: build
 	$(BUILD_DIR)/bench_textbox
 	$(BUILD_DIR)/bench_storage
 	$(BUILD_DIR)/bench_compression
+	$(BUILD_DIR)/bench_transfer
 
 # The whole suite, headless (Qt's offscreen platform; the program test brings
 # its own Xvfb and session bus). It fails too if a process it started
