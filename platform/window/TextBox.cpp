@@ -555,9 +555,11 @@ void TextBox::mousePressEvent(QMouseEvent *event)
     if (!m_preedit.isEmpty()) {
         // A click on the composition is the input method's; anywhere else
         // it ends the composition first.
+        const qsizetype row = point.y() >= 0 ? point.y() / m_painter.lineHeight() : -1;
         const qsizetype column = static_cast<qsizetype>(std::floor((point.x() + scrollX()) / m_painter.cellWidth()))
             - m_content.column(m_content.cursor());
-        if (positionAt(point) == m_content.cursor() && column >= 0 && column <= m_preedit.size()) {
+        if (verticalScrollBar()->value() + row == m_content.lineAtCaret() && column >= 0
+            && column <= m_preedit.size()) {
             QGuiApplication::inputMethod()->invokeAction(QInputMethod::Click, static_cast<int>(column));
             event->accept();
             return;
