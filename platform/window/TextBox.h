@@ -50,8 +50,9 @@ class TextMimeData;
 // places the caret, Shift+click extends the selection, drag selects (and
 // scrolls on its own while the pointer is past an edge), double-click
 // selects a word and triple-click a line, a drag after either extends by
-// words or lines; a selection can be dragged elsewhere in the box (moved)
-// or out of it (copied), and text can be dropped in. Where the platform
+// words or lines; a selection can be dragged elsewhere in the box or out
+// of it (moved, or copied where the drop asks for a copy: Ctrl held), and
+// text can be dropped in. Where the platform
 // has a selection clipboard (X11's PRIMARY), selecting offers it there, a
 // middle click pastes it at the pointer. Then the context menu and input
 // methods (the composition shows at the caret, in the clause formats the

@@ -503,9 +503,14 @@ namespace {
         return held;
     QStringList arguments = QStringList{u"mousemove"_s, u"--sync"_s} + screenPoint(widget, from) + before
         + QStringList{u"mousedown"_s, number};
+    // xdotool waits forever on a --sync move to where the pointer is: no
+    // step repeats the one before.
+    QPoint last = from;
     for (int step = 1; step <= steps; ++step) {
         const QPoint at = from + (to - from) * step / steps;
-        arguments += QStringList{u"mousemove"_s, u"--sync"_s} + screenPoint(widget, at);
+        if (at != last)
+            arguments += QStringList{u"mousemove"_s, u"--sync"_s} + screenPoint(widget, at);
+        last = at;
     }
     arguments += QStringList{u"mouseup"_s, number} + after;
     return act(arguments, widget);
@@ -554,7 +559,12 @@ Script &Script::moveTo(QWidget *widget, QPoint position)
     }
     if (!m_widget)
         m_widget = widget;
-    m_steps += QStringList{u"mousemove"_s, u"--sync"_s} + screenPoint(widget, position);
+    // xdotool waits forever on a --sync move to where the pointer is: a
+    // move to where the last one went is no step.
+    const QStringList move = QStringList{u"mousemove"_s, u"--sync"_s} + screenPoint(widget, position);
+    if (move != m_lastMove)
+        m_steps += move;
+    m_lastMove = move;
     return *this;
 }
 

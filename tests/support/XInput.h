@@ -113,6 +113,8 @@ public:
 
 private:
     QStringList m_steps;
+    // The newest move, which a move to the same place does not repeat.
+    QStringList m_lastMove;
     QString m_error;
     QPointer<QWidget> m_widget;
     std::unique_ptr<QProcess> m_process;
