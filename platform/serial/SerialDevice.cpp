@@ -127,7 +127,11 @@ std::optional<speed_t> standardSpeed(std::int32_t baud)
 
 // Raw, no flow control, reception on, modem lines ignored for carrier, and
 // no parity checking: a byte arrives as the line carried it, a parity or
-// framing error neither drops nor marks it.
+// framing error neither drops nor marks it. A read waits for one byte
+// (VMIN 1): on the non-blocking device an empty queue then reads as EAGAIN,
+// and only a hang-up reads as 0, so input flushed by another program, or a
+// BREAK or error byte that left nothing to read, is never taken for a lost
+// line.
 void makeRaw(termios &line, const LineSettings &settings)
 {
     ::cfmakeraw(&line);
@@ -138,7 +142,7 @@ void makeRaw(termios &line, const LineSettings &settings)
         line.c_cflag |= CSTOPB;
     line.c_iflag &= ~static_cast<tcflag_t>(INPCK | PARMRK | IXON | IXOFF | IXANY);
     line.c_iflag |= IGNPAR;
-    line.c_cc[VMIN] = 0;
+    line.c_cc[VMIN] = 1;
     line.c_cc[VTIME] = 0;
 }
 

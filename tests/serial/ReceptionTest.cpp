@@ -15,8 +15,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -205,4 +212,37 @@ TEST_F(ReceptionTest, ALineLostWithTheBufferFullReportsBothAndLosesNothing)
     EXPECT_EQ(m_control->Input(), QString());
     EXPECT_TRUE(m_control->PortOpen());
     EXPECT_FALSE(QFile::exists(lockFile)) << "the dead line's lock is still held";
+}
+
+// Another program flushing the line's input while the device sends empties
+// the queue between the reader's wake-up and its read: finding nothing to
+// read is no lost line, and what comes later is read.
+TEST_F(ReceptionTest, InputFlushedByAnotherProgramIsNoLostLine)
+{
+    makeControl();
+    // Opened before the control takes the line for itself.
+    const int other = ::open(m_line->slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    m_control->setRThreshold(1);
+    m_control->setPortOpen(true);
+    std::atomic<bool> stop = false;
+    std::thread flusher([&stop, other] {
+        while (!stop.load()) {
+            ::tcflush(other, TCIFLUSH);
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+    });
+    {
+        const FloodWriter writer(m_line->masterFd());
+        runEventsFor(500);
+    }
+    stop.store(true);
+    flusher.join();
+    ::close(other);
+
+    const QString last = u"sent after the flushing\r\n"_s;
+    m_line->write(last.toLatin1());
+    EXPECT_TRUE(waitUntil([&] { return m_received.endsWith(last); }, Patience)) << "reading stopped";
+    EXPECT_EQ(std::ranges::count(m_events, LineEvent::LineLost), 0);
+    EXPECT_TRUE(m_control->PortOpen());
 }

@@ -450,7 +450,7 @@ TEST_F(SerialPortControlTest, CloseAndDestructionGiveTheDeviceItsOwnSettingsBack
     own.c_oflag = OPOST | ONLCR;
     own.c_cflag = (own.c_cflag & ~static_cast<tcflag_t>(CLOCAL)) | CSTOPB | HUPCL | CREAD;
     own.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN | ECHOCTL | ECHOKE;
-    own.c_cc[VMIN] = 1;
+    own.c_cc[VMIN] = 0;
     own.c_cc[VTIME] = 5;
     cfsetispeed(&own, B4800);
     cfsetospeed(&own, B4800);
