@@ -73,6 +73,15 @@ public:
     ~Worker() { stop(); }
 
 private:
+    // One chunk is done with. Under the lock: a stop between the look at the
+    // generation and the count would otherwise leave the count at -1.
+    void settle(int generation)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (generation == m_generation)
+            --m_pending;
+    }
+
     void run()
     {
         ZSTD_CCtx *context = ZSTD_createCCtx();
@@ -109,8 +118,7 @@ private:
                 }
             }
             if (!packed) {
-                if (generation == m_generation)
-                    --m_pending;
+                settle(generation);
                 continue;
             }
             QMetaObject::invokeMethod(
@@ -118,8 +126,7 @@ private:
                 [this, next, packed, packedSize, generation] {
                     if (const std::shared_ptr<const Chunk> alive = next.lock())
                         alive->install(packed, packedSize);
-                    if (generation == m_generation)
-                        --m_pending;
+                    settle(generation);
                 },
                 Qt::QueuedConnection);
         }
