@@ -2,10 +2,7 @@
 
 #include "ScrollBar.h"
 #include "TextBoxAccessible.h"
-#include "TextMimeData.h"
 
-#include <QtCore/QMimeData>
-#include <QtCore/QPointer>
 #include <QtCore/QScopedValueRollback>
 #include <QtCore/QTimerEvent>
 
@@ -15,23 +12,18 @@
 #include <QtWidgets/QStyleOptionFrame>
 
 #include <QtGui/QAccessible>
-#include <QtGui/QAction>
 #include <QtGui/QClipboard>
 #include <QtGui/QContextMenuEvent>
-#include <QtGui/QDrag>
-#include <QtGui/QDropEvent>
 #include <QtGui/QFontDatabase>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QInputMethodEvent>
 #include <QtGui/QKeyEvent>
-#include <QtGui/QMouseEvent>
 #include <QtGui/QPaintEvent>
 #include <QtGui/QPainter>
 #include <QtGui/QStyleHints>
 #include <QtGui/QTextCharFormat>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -52,29 +44,6 @@ int toCoordinate(qreal value)
 {
     constexpr qreal limit = std::numeric_limits<int>::max() / 4;
     return static_cast<int>(std::clamp(std::floor(value), -limit, limit));
-}
-
-// Storage the characters of a string take at most: one byte a character
-// where all are Latin-1, two otherwise.
-qsizetype storageOf(const QString &text)
-{
-    const bool latin1 = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x100; });
-    return latin1 ? text.size() : 2 * text.size();
-}
-
-// Where a drop or a middle click takes its text from.
-bool fromThisBox(const QObject *source, const TextBox *box)
-{
-    return source && (source == box || source == box->viewport());
-}
-
-// Typed text the box takes as content; control characters that come with
-// Ctrl combinations or odd keys are not typing. Tab is, when it gets here.
-bool isTyping(const QString &text)
-{
-    return !text.isEmpty() && std::none_of(text.cbegin(), text.cend(), [](QChar c) {
-        return c != u'\t' && (c.unicode() < 0x20 || c.unicode() == 0x7F);
-    });
 }
 
 } // namespace
@@ -139,25 +108,6 @@ void TextBox::selectAll()
     showChange(m_content.selectAll());
 }
 
-void TextBox::copy() const
-{
-    if (m_content.hasSelection())
-        QGuiApplication::clipboard()->setMimeData(selectionData());
-}
-
-void TextBox::cut()
-{
-    if (!m_content.hasSelection())
-        return;
-    copy();
-    showChange(m_content.removeSelection());
-}
-
-void TextBox::paste(QClipboard::Mode mode)
-{
-    insertFrom(QGuiApplication::clipboard()->mimeData(mode));
-}
-
 void TextBox::undo()
 {
     if (m_content.canUndo() && roomFor(MemoryBudget::EditCost))
@@ -176,47 +126,6 @@ bool TextBox::roomFor(qsizetype bytes)
         return true;
     Q_EMIT editRefused();
     return false;
-}
-
-bool TextBox::insertFrom(const QMimeData *mimeData)
-{
-    if (!mimeData || !mimeData->hasText())
-        return false;
-    // Characters copied in this process are shared, not copied again.
-    if (const auto *own = qobject_cast<const TextMimeData *>(mimeData)) {
-        if (own->value().isEmpty() || !roomFor(MemoryBudget::EditCost))
-            return false;
-        showChange(m_content.replaceSelection(own->value()));
-        return true;
-    }
-    const QString text = mimeData->text();
-    if (text.isEmpty() || !roomFor(storageOf(text) + MemoryBudget::EditCost))
-        return false;
-    showChange(m_content.replaceSelection(text));
-    return true;
-}
-
-TextMimeData *TextBox::selectionData() const
-{
-    const qsizetype start = selectionStart();
-    const TextValue selected = m_content.text().slice(start, selectionEnd() - start);
-    // Told from inside the platform's clipboard handling: said later, from
-    // the event loop, and not at all once the box is gone.
-    QPointer<TextBox> box(const_cast<TextBox *>(this));
-    const qsizetype characters = selected.size();
-    return new TextMimeData(selected, [box, characters] {
-        if (box) {
-            QMetaObject::invokeMethod(
-                box.data(), [box, characters] { Q_EMIT box->transferRefused(characters); }, Qt::QueuedConnection);
-        }
-    });
-}
-
-void TextBox::offerSelection()
-{
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    if (m_content.hasSelection() && clipboard->supportsSelection())
-        clipboard->setMimeData(selectionData(), QClipboard::Selection);
 }
 
 void TextBox::showChange(const EditableText::Change &change)
@@ -297,33 +206,6 @@ qsizetype TextBox::positionAt(QPoint point) const
 void TextBox::scrollToPosition(qsizetype position)
 {
     ensureVisible(std::clamp<qsizetype>(position, 0, m_content.size()), 0);
-}
-
-std::unique_ptr<QMenu> TextBox::createContextMenu()
-{
-    auto menu = std::make_unique<QMenu>(this);
-    const bool hasSelection = m_content.hasSelection();
-    const auto add = [this, &menu](const QString &text, QKeySequence::StandardKey key, bool enabled,
-                                   auto slot) {
-        QAction *action = menu->addAction(text + QChar(u'\t') + QKeySequence(key).toString(QKeySequence::NativeText));
-        action->setEnabled(enabled);
-        connect(action, &QAction::triggered, this, slot);
-    };
-    add(tr("&Undo"), QKeySequence::Undo, isUndoAvailable(), &TextBox::undo);
-    add(tr("&Redo"), QKeySequence::Redo, isRedoAvailable(), &TextBox::redo);
-    menu->addSeparator();
-    add(tr("Cu&t"), QKeySequence::Cut, hasSelection, &TextBox::cut);
-    add(tr("&Copy"), QKeySequence::Copy, hasSelection, &TextBox::copy);
-    // What the clipboard holds is asked, not read: it may be a gigabyte.
-    const QMimeData *clipboard = QGuiApplication::clipboard()->mimeData();
-    add(tr("&Paste"), QKeySequence::Paste, clipboard && clipboard->hasText(), [this] { paste(); });
-    add(tr("Delete"), QKeySequence::Delete, hasSelection, [this] { showChange(m_content.removeSelection()); });
-    menu->addSeparator();
-    add(tr("Select All"), QKeySequence::SelectAll, m_content.size() > 0 && !m_content.allSelected(), [this] {
-        selectAll();
-        offerSelection();
-    });
-    return menu;
 }
 
 QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
@@ -435,300 +317,6 @@ void TextBox::changeEvent(QEvent *event)
     }
 }
 
-template<EditableText::Move move, bool extendSelection>
-void TextBox::moveKey(TextBox &box, const QKeyEvent &)
-{
-    box.moveCursor(move, extendSelection);
-}
-
-TextBox::KeyAction TextBox::keyAction(const QKeyEvent &event)
-{
-    struct StandardKey
-    {
-        QKeySequence::StandardKey key;
-        KeyAction action;
-    };
-    // Looked at in this order: the first that matches acts.
-    static constexpr std::array standardKeys{
-        StandardKey{QKeySequence::SelectAll, [](TextBox &box, const QKeyEvent &) { box.selectAll(); }},
-        StandardKey{QKeySequence::Copy, [](TextBox &box, const QKeyEvent &) { box.copy(); }},
-        StandardKey{QKeySequence::Cut, [](TextBox &box, const QKeyEvent &) { box.cut(); }},
-        StandardKey{QKeySequence::Paste,
-                    [](TextBox &box, const QKeyEvent &pressed) {
-                        // Ctrl+Shift+Insert, in the X11 scheme, pastes the selection clipboard.
-                        const bool selection = pressed.key() == Qt::Key_Insert
-                            && pressed.modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)
-                            && QGuiApplication::clipboard()->supportsSelection();
-                        box.paste(selection ? QClipboard::Selection : QClipboard::Clipboard);
-                    }},
-        StandardKey{QKeySequence::Undo, [](TextBox &box, const QKeyEvent &) { box.undo(); }},
-        StandardKey{QKeySequence::Redo, [](TextBox &box, const QKeyEvent &) { box.redo(); }},
-        StandardKey{QKeySequence::MoveToPreviousChar, &moveKey<Move::PreviousCharacter, false>},
-        StandardKey{QKeySequence::MoveToNextChar, &moveKey<Move::NextCharacter, false>},
-        StandardKey{QKeySequence::MoveToPreviousWord, &moveKey<Move::PreviousWord, false>},
-        StandardKey{QKeySequence::MoveToNextWord, &moveKey<Move::NextWord, false>},
-        StandardKey{QKeySequence::MoveToPreviousLine, &moveKey<Move::PreviousLine, false>},
-        StandardKey{QKeySequence::MoveToNextLine, &moveKey<Move::NextLine, false>},
-        StandardKey{QKeySequence::MoveToPreviousPage, &moveKey<Move::PreviousPage, false>},
-        StandardKey{QKeySequence::MoveToNextPage, &moveKey<Move::NextPage, false>},
-        StandardKey{QKeySequence::MoveToStartOfLine, &moveKey<Move::StartOfLine, false>},
-        StandardKey{QKeySequence::MoveToEndOfLine, &moveKey<Move::EndOfLine, false>},
-        StandardKey{QKeySequence::MoveToStartOfDocument, &moveKey<Move::StartOfText, false>},
-        StandardKey{QKeySequence::MoveToEndOfDocument, &moveKey<Move::EndOfText, false>},
-        StandardKey{QKeySequence::SelectPreviousChar, &moveKey<Move::PreviousCharacter, true>},
-        StandardKey{QKeySequence::SelectNextChar, &moveKey<Move::NextCharacter, true>},
-        StandardKey{QKeySequence::SelectPreviousWord, &moveKey<Move::PreviousWord, true>},
-        StandardKey{QKeySequence::SelectNextWord, &moveKey<Move::NextWord, true>},
-        StandardKey{QKeySequence::SelectPreviousLine, &moveKey<Move::PreviousLine, true>},
-        StandardKey{QKeySequence::SelectNextLine, &moveKey<Move::NextLine, true>},
-        StandardKey{QKeySequence::SelectPreviousPage, &moveKey<Move::PreviousPage, true>},
-        StandardKey{QKeySequence::SelectNextPage, &moveKey<Move::NextPage, true>},
-        StandardKey{QKeySequence::SelectStartOfLine, &moveKey<Move::StartOfLine, true>},
-        StandardKey{QKeySequence::SelectEndOfLine, &moveKey<Move::EndOfLine, true>},
-        StandardKey{QKeySequence::SelectStartOfDocument, &moveKey<Move::StartOfText, true>},
-        StandardKey{QKeySequence::SelectEndOfDocument, &moveKey<Move::EndOfText, true>},
-        StandardKey{QKeySequence::Delete,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(true)); }},
-        StandardKey{QKeySequence::Backspace,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(false)); }},
-        StandardKey{QKeySequence::DeleteStartOfWord,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeWord(false)); }},
-        StandardKey{QKeySequence::DeleteEndOfWord,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeWord(true)); }},
-        StandardKey{QKeySequence::DeleteEndOfLine,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeToEndOfLine()); }},
-        // The box's one line break is the serial line's.
-        StandardKey{QKeySequence::InsertParagraphSeparator, &TextBox::lineBreakKey},
-        StandardKey{QKeySequence::InsertLineSeparator, &TextBox::lineBreakKey},
-    };
-    for (const StandardKey &standard : standardKeys) {
-        if (event.matches(standard.key))
-            return standard.action;
-    }
-    // Backspace, with or without Shift, is bound in no scheme but the Mac's
-    // (Meta+H above); Qt's own text widgets take the key itself.
-    if (event.key() == Qt::Key_Backspace && !(event.modifiers() & ~Qt::ShiftModifier))
-        return [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(false)); };
-    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) || !isTyping(event.text()))
-        return nullptr;
-    return [](TextBox &box, const QKeyEvent &typed) {
-        if (box.roomFor(storageOf(typed.text()) + MemoryBudget::EditCost))
-            box.showChange(box.m_content.replaceSelection(typed.text(), EditableText::Step::Typing));
-    };
-}
-
-void TextBox::lineBreakKey(TextBox &box, const QKeyEvent &)
-{
-    if (box.roomFor(MemoryBudget::EditCost))
-        box.showChange(box.m_content.replaceSelection(u"\r\n"_s));
-}
-
-void TextBox::keyPressEvent(QKeyEvent *event)
-{
-    if (const KeyAction action = keyAction(*event)) {
-        const qsizetype start = selectionStart();
-        const qsizetype end = selectionEnd();
-        action(*this, *event);
-        // A selection made with the keys is offered as one made with the
-        // mouse is.
-        if (m_content.hasSelection() && (selectionStart() != start || selectionEnd() != end))
-            offerSelection();
-        restartCaretBlink();
-        event->accept();
-        return;
-    }
-    QAbstractScrollArea::keyPressEvent(event);
-}
-
-void TextBox::moveCursor(Move move, bool extendSelection)
-{
-    const int page = std::max(1, visibleRows() - 1);
-    // A page move takes the view along by the same number of lines.
-    if (move == Move::PreviousPage || move == Move::NextPage)
-        verticalScrollBar()->setValue(verticalScrollBar()->value() + (move == Move::NextPage ? page : -page));
-    showChange(m_content.move(move, extendSelection, page));
-}
-
-void TextBox::mousePressEvent(QMouseEvent *event)
-{
-    const QPoint point = event->position().toPoint();
-    if (!m_preedit.isEmpty()) {
-        // A click on the composition is the input method's; anywhere else
-        // it ends the composition first.
-        const qsizetype row = point.y() >= 0 ? point.y() / m_painter.lineHeight() : -1;
-        const qsizetype column = static_cast<qsizetype>(std::floor((point.x() + scrollX()) / m_painter.cellWidth()))
-            - m_content.column(m_content.cursor());
-        if (verticalScrollBar()->value() + row == m_content.lineAtCaret() && column >= 0
-            && column <= m_preedit.size()) {
-            QGuiApplication::inputMethod()->invokeAction(QInputMethod::Click, static_cast<int>(column));
-            event->accept();
-            return;
-        }
-        commitPreedit();
-    }
-    restartCaretBlink();
-    if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()) {
-        event->accept(); // pastes on release, as Qt's own text widgets do
-        return;
-    }
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mousePressEvent(event);
-        return;
-    }
-    event->accept();
-    const qsizetype position = positionAt(point);
-    if (m_tripleClick.isActive()
-        && (point - m_tripleClickPoint).manhattanLength() < QGuiApplication::styleHints()->startDragDistance()) {
-        m_tripleClick.stop();
-        showChange(m_content.tripleClick(position));
-        return;
-    }
-    const bool extend = event->modifiers().testFlag(Qt::ShiftModifier);
-    if (!extend && m_content.hasSelection() && position >= selectionStart() && position < selectionEnd()) {
-        m_mightStartDrag = true;
-        m_dragStartPoint = point;
-        return;
-    }
-    showChange(m_content.press(position, extend));
-}
-
-void TextBox::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mouseDoubleClickEvent(event);
-        return;
-    }
-    m_mightStartDrag = false;
-    m_tripleClickPoint = event->position().toPoint();
-    m_tripleClick.start(QGuiApplication::styleHints()->mouseDoubleClickInterval(), this);
-    showChange(m_content.doubleClick(positionAt(m_tripleClickPoint)));
-    event->accept();
-}
-
-void TextBox::mouseMoveEvent(QMouseEvent *event)
-{
-    const QPoint point = event->position().toPoint();
-    if (m_mightStartDrag && (event->buttons() & Qt::LeftButton)) {
-        if ((point - m_dragStartPoint).manhattanLength() >= QGuiApplication::styleHints()->startDragDistance()) {
-            m_mightStartDrag = false;
-            startDrag();
-        }
-        event->accept();
-        return;
-    }
-    if (!m_content.dragging() || !(event->buttons() & Qt::LeftButton)) {
-        QAbstractScrollArea::mouseMoveEvent(event);
-        return;
-    }
-    // Past an edge the view goes on scrolling while the pointer rests there.
-    m_autoScrollPoint = point;
-    if (viewport()->rect().contains(point))
-        m_autoScroll.stop();
-    else if (!m_autoScroll.isActive())
-        m_autoScroll.start(AutoScrollFirstMs, this);
-    showChange(m_content.dragTo(positionAt(point)));
-    event->accept();
-}
-
-void TextBox::mouseReleaseEvent(QMouseEvent *event)
-{
-    const QPoint point = event->position().toPoint();
-    if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()) {
-        showChange(m_content.placeCursor(positionAt(point), false));
-        paste(QClipboard::Selection);
-        event->accept();
-        return;
-    }
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mouseReleaseEvent(event);
-        return;
-    }
-    m_autoScroll.stop();
-    if (std::exchange(m_mightStartDrag, false)) {
-        // A click in the selection, not a drag of it: the click's own work.
-        showChange(m_content.press(positionAt(point), false));
-        m_content.release();
-    } else if (m_content.dragging()) {
-        m_content.release();
-        offerSelection();
-    }
-    event->accept();
-}
-
-void TextBox::startDrag()
-{
-    const qsizetype start = selectionStart();
-    const qsizetype end = selectionEnd();
-    // The drag deletes itself once done.
-    QPointer<QDrag> drag = new QDrag(this);
-    drag->setMimeData(selectionData());
-    const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
-    // Moved out of the box: what went goes from here, if it is still here.
-    // A move within the box was the drop's work.
-    if (action == Qt::MoveAction && drag && !fromThisBox(drag->target(), this) && selectionStart() == start
-        && selectionEnd() == end)
-        showChange(m_content.removeSelection());
-}
-
-void TextBox::dragEnterEvent(QDragEnterEvent *event)
-{
-    if (event->mimeData()->hasText())
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
-
-void TextBox::dragMoveEvent(QDragMoveEvent *event)
-{
-    const QPoint point = event->position().toPoint();
-    const qsizetype position = positionAt(point);
-    if (const qsizetype old = std::exchange(m_dropPosition, -1); old >= 0)
-        viewport()->update(caretRectAt(old, 0));
-    // A selection dropped onto itself stays where it is.
-    if (fromThisBox(event->source(), this) && position > selectionStart() && position < selectionEnd()) {
-        event->ignore();
-        return;
-    }
-    m_dropPosition = position;
-    viewport()->update(caretRectAt(position, 0));
-    m_autoScrollPoint = point;
-    if (!m_autoScroll.isActive())
-        m_autoScroll.start(AutoScrollFirstMs, this);
-    event->acceptProposedAction();
-}
-
-void TextBox::dragLeaveEvent(QDragLeaveEvent *event)
-{
-    m_autoScroll.stop();
-    if (const qsizetype old = std::exchange(m_dropPosition, -1); old >= 0)
-        viewport()->update(caretRectAt(old, 0));
-    event->accept();
-}
-
-void TextBox::dropEvent(QDropEvent *event)
-{
-    m_autoScroll.stop();
-    if (const qsizetype old = std::exchange(m_dropPosition, -1); old >= 0)
-        viewport()->update(caretRectAt(old, 0));
-    const qsizetype position = positionAt(event->position().toPoint());
-    if (fromThisBox(event->source(), this) && event->dropAction() == Qt::MoveAction) {
-        if (position > selectionStart() && position < selectionEnd()) {
-            event->ignore();
-            return;
-        }
-        showChange(m_content.moveSelection(position));
-        event->acceptProposedAction();
-        return;
-    }
-    const EditableText::Change placed = m_content.placeCursor(position, false);
-    if (!insertFrom(event->mimeData())) {
-        showChange(placed);
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-}
-
 void TextBox::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_caretBlink.timerId()) {
@@ -740,41 +328,6 @@ void TextBox::timerEvent(QTimerEvent *event)
         m_tripleClick.stop();
     } else {
         QAbstractScrollArea::timerEvent(event);
-    }
-}
-
-void TextBox::autoScroll()
-{
-    const bool dropping = m_dropPosition >= 0;
-    QRect edges = viewport()->rect();
-    // A drop scrolls within a margin of the edges: it has no pointer
-    // outside the view to go by.
-    if (dropping) {
-        const int margin = std::min({edges.width() / 3, edges.height() / 3, AutoScrollDropMargin});
-        edges.adjust(margin, margin, -margin, -margin);
-    }
-    const QPoint point = m_autoScrollPoint;
-    const int beyondY = std::max(point.y() - edges.top(), edges.bottom() - point.y()) - edges.height();
-    const int beyondX = std::max(point.x() - edges.left(), edges.right() - point.x()) - edges.width();
-    const int beyond = std::max(beyondX, beyondY);
-    if (beyond < 0) {
-        m_autoScroll.stop();
-        return;
-    }
-    // Faster the further out, as in Qt's own text widgets.
-    const int distance = std::max(beyond, 7);
-    m_autoScroll.start(AutoScrollPace / (distance * distance), this);
-    if (beyondY > 0)
-        verticalScrollBar()->triggerAction(point.y() < edges.center().y() ? QAbstractSlider::SliderSingleStepSub
-                                                                          : QAbstractSlider::SliderSingleStepAdd);
-    if (beyondX > 0)
-        horizontalScrollBar()->triggerAction(point.x() < edges.center().x() ? QAbstractSlider::SliderSingleStepSub
-                                                                            : QAbstractSlider::SliderSingleStepAdd);
-    if (dropping) {
-        viewport()->update();
-        m_dropPosition = positionAt(point);
-    } else if (m_content.dragging()) {
-        showChange(m_content.dragTo(positionAt(point)));
     }
 }
 

@@ -570,21 +570,21 @@ Script &Script::moveTo(QWidget *widget, QPoint position)
 
 Script &Script::press(Qt::MouseButton button)
 {
-    QString whyNot;
-    const QString number = buttonNumber(button, &whyNot);
-    if (number.isEmpty() && m_error.isEmpty())
-        m_error = whyNot;
-    m_steps += QStringList{u"mousedown"_s, number};
-    return *this;
+    return buttonStep(u"mousedown"_s, button);
 }
 
 Script &Script::release(Qt::MouseButton button)
+{
+    return buttonStep(u"mouseup"_s, button);
+}
+
+Script &Script::buttonStep(const QString &command, Qt::MouseButton button)
 {
     QString whyNot;
     const QString number = buttonNumber(button, &whyNot);
     if (number.isEmpty() && m_error.isEmpty())
         m_error = whyNot;
-    m_steps += QStringList{u"mouseup"_s, number};
+    m_steps += QStringList{command, number};
     return *this;
 }
 

@@ -112,6 +112,8 @@ public:
     ::testing::AssertionResult waitForFinished(int timeoutMs = 10000);
 
 private:
+    Script &buttonStep(const QString &command, Qt::MouseButton button);
+
     QStringList m_steps;
     // The newest move, which a move to the same place does not repeat.
     QStringList m_lastMove;

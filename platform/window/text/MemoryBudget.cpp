@@ -28,6 +28,12 @@ bool MemoryBudget::allows(qsizetype bytes) const
     return TextValue::bytesInUse() + bytes <= m_limit;
 }
 
+qsizetype MemoryBudget::storageOf(QStringView text)
+{
+    const bool latin1 = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x100; });
+    return latin1 ? text.size() : 2 * text.size();
+}
+
 void MemoryBudget::setReserve(qsizetype bytes)
 {
     m_reserve = std::max<qsizetype>(bytes, 0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QtCore/QObject>
+#include <QtCore/QStringView>
 #include <QtCore/QTimer>
 
 // How much a text may grow: what every text value's storage takes together
@@ -30,6 +31,9 @@ public:
     // What an edit may add besides its characters: the chunks around it
     // are written anew.
     static constexpr qsizetype EditCost = 64 * 1024;
+    // What the characters of a string take in storage at most: one byte a
+    // character where all are Latin-1, two otherwise.
+    static qsizetype storageOf(QStringView text);
     void setReserve(qsizetype bytes);
     void setLimit(qsizetype bytes);
     qsizetype limit() const { return m_limit; }
