@@ -5,6 +5,8 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QEventLoop>
 #include <QtCore/QProcess>
 #include <QtCore/QTimer>
@@ -12,6 +14,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -42,6 +46,27 @@ void report(const char *key, double value)
     std::fflush(stdout);
 }
 
+namespace {
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+Figures figuresIn(const QByteArray &output)
+{
+    Figures figures;
+    for (const QByteArray &line : output.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() == 2)
+            figures.insert(QString::fromLatin1(fields.at(0)), fields.at(1).toDouble());
+    }
+    return figures;
+}
+
+} // namespace
+
 std::optional<Figures> runInChild(const char *program, const QStringList &arguments)
 {
     std::fprintf(stderr, "[%s] running %s\n", program, qPrintable(arguments.join(u' ')));
@@ -52,14 +77,49 @@ std::optional<Figures> runInChild(const char *program, const QStringList &argume
         std::fprintf(stderr, "[%s] run failed: %s\n", program, qPrintable(arguments.join(u' ')));
         return std::nullopt;
     }
-    Figures figures;
-    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.size() == 2)
-            figures.insert(QString::fromLatin1(fields.at(0)), fields.at(1).toDouble());
+    return figuresIn(child.readAllStandardOutput());
+}
+
+double figure(const std::optional<Figures> &figures, const QString &key)
+{
+    return figures ? figures->value(key, -1) : -1;
+}
+
+std::optional<GroupRun> runInMemoryGroup(const char *program, qint64 limit, const QStringList &arguments)
+{
+    const QString group = u"/sys/fs/cgroup/memory/linewatch-%1-%2"_s.arg(QLatin1StringView(program)).arg(::getpid());
+    if (::geteuid() != 0 || !QDir().mkdir(group)) {
+        std::printf("skipped: it needs root and the cgroup v1 memory controller at /sys/fs/cgroup/memory\n");
+        return std::nullopt;
     }
-    return figures;
+    QFile limitFile(group + u"/memory.limit_in_bytes"_s);
+    const QByteArray limitText = QByteArray::number(limit);
+    if (!limitFile.open(QIODevice::WriteOnly) || limitFile.write(limitText) != limitText.size()) {
+        QDir().rmdir(group);
+        std::printf("skipped: the group's memory limit could not be set\n");
+        return std::nullopt;
+    }
+    limitFile.close();
+    std::fprintf(stderr, "[%s] running %s in %s\n", program, qPrintable(arguments.join(u' ')), qPrintable(group));
+    // The child joins the group before it is the benchmark, so that all it
+    // ever holds counts there.
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(u"/bin/sh"_s, QStringList{u"-c"_s, u"echo $$ > \"$1/cgroup.procs\" && shift && exec \"$0\" --run \"$@\""_s,
+                                          QCoreApplication::applicationFilePath(), group}
+                                  + arguments);
+    child.waitForFinished(-1);
+    GroupRun run;
+    run.figures = figuresIn(child.readAllStandardOutput());
+    run.exitCode = child.exitCode();
+    run.lived = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    const QByteArray oom = contentOf(group + u"/memory.oom_control"_s);
+    const qsizetype killsAt = oom.indexOf("oom_kill ");
+    run.kills = killsAt < 0 ? -1 : oom.mid(killsAt + 9).split('\n').first().toInt();
+    const QByteArray peak = contentOf(group + u"/memory.max_usage_in_bytes"_s).trimmed();
+    run.peakMib = peak.isEmpty() ? -1 : peak.toDouble() / 1024 / 1024;
+    QDir().rmdir(group);
+    return run;
 }
 
 bool runUntil(const std::function<bool()> &condition, double timeoutSeconds, int pollMs)

@@ -29,6 +29,22 @@ void report(const char *key, double value);
 using Figures = QHash<QString, double>;
 // Runs a row; nothing when the child failed. `program` names it in messages.
 std::optional<Figures> runInChild(const char *program, const QStringList &arguments);
+// A row's figure, or -1 where the row or the figure is missing.
+double figure(const std::optional<Figures> &figures, const QString &key);
+
+// A row run in a memory control group of its own (cgroup v1, as root),
+// limited to `limit` bytes: what it reported, how it ended, and what the
+// kernel says of the group. Nothing, with the reason printed, where no such
+// group can be made.
+struct GroupRun
+{
+    Figures figures;
+    bool lived = false; // exit 0
+    int exitCode = -1;
+    int kills = -1; // by the kernel's out-of-memory killer
+    double peakMib = -1; // the group's own peak
+};
+std::optional<GroupRun> runInMemoryGroup(const char *program, qint64 limit, const QStringList &arguments);
 
 // What every benchmark program does first: be the device writer when it was
 // started as one (returning its exit status), and take Qt's offscreen

@@ -215,47 +215,17 @@ int runChild(int argc, char **argv)
 // root): it must live, whatever the device sends.
 void runFullInGroup(qsizetype total, qint64 limit)
 {
-    const QString group = u"/sys/fs/cgroup/memory/linewatch-bench-%1"_s.arg(::getpid());
-    if (::geteuid() != 0 || !QDir().mkdir(group)) {
-        std::printf("skipped: it needs root and the cgroup v1 memory controller at /sys/fs/cgroup/memory\n");
+    const std::optional<GroupRun> run =
+        BenchSupport::runInMemoryGroup(program, limit, {u"full"_s, u"random"_s, QString::number(total)});
+    if (!run)
         return;
-    }
-    const auto writeTo = [&group](const char *file, const QByteArray &value) {
-        QFile control(group + u'/' + QLatin1StringView(file));
-        return control.open(QIODevice::WriteOnly) && control.write(value) == value.size();
-    };
-    writeTo("memory.limit_in_bytes", QByteArray::number(limit));
-    std::fprintf(stderr, "[%s] running full %lld in %s\n", program, static_cast<long long>(total), qPrintable(group));
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(u"/bin/sh"_s, {u"-c"_s, u"echo $$ > \"$1/cgroup.procs\" && exec \"$0\" --run full random \"$2\""_s,
-                               QCoreApplication::applicationFilePath(), group, QString::number(total)});
-    child.waitForFinished(-1);
-    Figures figures;
-    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.size() == 2)
-            figures.insert(QString::fromLatin1(fields.at(0)), fields.at(1).toDouble());
-    }
-    QFile oomControl(group + u"/memory.oom_control"_s);
-    QByteArray oom;
-    if (oomControl.open(QIODevice::ReadOnly))
-        oom = oomControl.readAll();
-    const qsizetype killsAt = oom.indexOf("oom_kill ");
-    const int kills = killsAt < 0 ? -1 : oom.mid(killsAt + 9).split('\n').first().toInt();
-    QDir().rmdir(group);
-    const bool lived = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    const Figures &figures = run->figures;
     std::printf("limit %.0f MiB: lived %s (exit %d, kills by the kernel %d); budget %.0f MB; sent %.0f MB,\n"
                 "shown %.0f MB, identical %s; fillings %.0f, messages %.0f; largest text %.0f MB; peak RSS %.0f MB\n",
-                static_cast<double>(limit) / 1024 / 1024, lived ? "yes" : "NO", child.exitCode(), kills,
+                static_cast<double>(limit) / 1024 / 1024, run->lived ? "yes" : "NO", run->exitCode, run->kills,
                 figures.value(u"budget_mb"_s), figures.value(u"sent_mb"_s), figures.value(u"shown_mb"_s),
                 figures.value(u"identical"_s) == 1 ? "yes" : "NO", figures.value(u"fillings"_s),
                 figures.value(u"messages"_s), figures.value(u"largest_text_mb"_s), figures.value(u"peak_rss_mb"_s));
-}
-
-double figure(const std::optional<Figures> &figures, const QString &key)
-{
-    return figures ? figures->value(key, -1) : -1;
 }
 
 int runAll(bool quick)

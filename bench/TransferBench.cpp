@@ -533,11 +533,6 @@ std::optional<Figures> runAccessible(const QStringList &arguments)
     return figures;
 }
 
-double figure(const std::optional<Figures> &figures, const QString &key)
-{
-    return figures ? figures->value(key, -1) : -1;
-}
-
 const char *yesNo(double value)
 {
     return value == 1 ? "yes" : "NO";
@@ -557,42 +552,11 @@ void printOperation(const char *label, const std::optional<Figures> &figures, co
 // The row in a memory control group of its own (cgroup v1, as root).
 void runGroupRow(qint64 limit)
 {
-    const QString group = u"/sys/fs/cgroup/memory/linewatch-bench-transfer-%1"_s.arg(::getpid());
-    if (::geteuid() != 0 || !QDir().mkdir(group)) {
-        std::printf("skipped: it needs root and the cgroup v1 memory controller at /sys/fs/cgroup/memory\n");
+    const std::optional<GroupRun> run = BenchSupport::runInMemoryGroup(program, limit, {u"group"_s});
+    if (!run)
         return;
-    }
-    QFile limitFile(group + u"/memory.limit_in_bytes"_s);
-    const QByteArray limitText = QByteArray::number(limit);
-    if (!limitFile.open(QIODevice::WriteOnly) || limitFile.write(limitText) != limitText.size()) {
-        QDir().rmdir(group);
-        std::printf("skipped: the group's memory limit could not be set\n");
-        return;
-    }
-    limitFile.close();
-    std::fprintf(stderr, "[%s] running group in %s\n", program, qPrintable(group));
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(u"/bin/sh"_s, {u"-c"_s, u"echo $$ > \"$1/cgroup.procs\" && exec \"$0\" --run group"_s,
-                               QCoreApplication::applicationFilePath(), group});
-    child.waitForFinished(-1);
-    Figures figures;
-    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> fields = line.trimmed().split(' ');
-        if (fields.size() == 2)
-            figures.insert(QString::fromLatin1(fields.at(0)), fields.at(1).toDouble());
-    }
-    QFile oomControl(group + u"/memory.oom_control"_s);
-    QByteArray oom;
-    if (oomControl.open(QIODevice::ReadOnly))
-        oom = oomControl.readAll();
-    const qsizetype killsAt = oom.indexOf("oom_kill ");
-    const int kills = killsAt < 0 ? -1 : oom.mid(killsAt + 9).split('\n').first().toInt();
-    QFile peakFile(group + u"/memory.max_usage_in_bytes"_s);
-    const double groupPeakMb =
-        peakFile.open(QIODevice::ReadOnly) ? peakFile.readAll().trimmed().toDouble() / 1024 / 1024 : -1;
-    QDir().rmdir(group);
-    const bool lived = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+    const bool lived = run->lived;
+    const Figures &figures = run->figures;
     const std::optional<Figures> row = lived ? std::optional<Figures>(figures) : std::nullopt;
     const double readBytes = figure(row, u"read_bytes"_s);
     const char *received = readBytes == 0 ? "nothing"
@@ -602,12 +566,12 @@ void runGroupRow(qint64 limit)
     std::printf("limit %.0f MiB: lived %s (exit %d, kills by the kernel %d); budget %.0f MB, filled %.0f M chars\n"
                 "(storage %.0f MB, full %s) in %.1f s; copy %.1f ms, +%.1f MB; the reader got %s (%.0f bytes)\n"
                 "in %.0f ms, +%.1f MB; transferRefused %s; text exact %s; peak RSS %.0f MB, group peak %.0f MiB\n",
-                static_cast<double>(limit) / 1024 / 1024, yesNo(lived ? 1 : 0), child.exitCode(), kills,
+                static_cast<double>(limit) / 1024 / 1024, yesNo(lived ? 1 : 0), run->exitCode, run->kills,
                 figure(row, u"budget_mb"_s), figure(row, u"chars"_s) / 1e6, figure(row, u"storage_mb"_s),
                 yesNo(figure(row, u"full"_s)), figure(row, u"fill_s"_s), figure(row, u"copy_ms"_s),
                 figure(row, u"copy_mb"_s), received, readBytes, figure(row, u"read_ms"_s), figure(row, u"read_mb"_s),
                 yesNo(figure(row, u"transfer_refused"_s)), yesNo(figure(row, u"text_exact"_s)),
-                figure(row, u"peak_rss_mb"_s), groupPeakMb);
+                figure(row, u"peak_rss_mb"_s), run->peakMib);
 }
 
 int runAll(bool quick)

@@ -590,21 +590,21 @@ Script &Script::buttonStep(const QString &command, Qt::MouseButton button)
 
 Script &Script::holdModifiers(Qt::KeyboardModifiers modifiers)
 {
-    QStringList before;
-    QStringList after;
-    if (::testing::AssertionResult held = aroundModifiers(modifiers, before, after); !held && m_error.isEmpty())
-        m_error = QString::fromStdString(held.message());
-    m_steps += before;
-    return *this;
+    return modifierSteps(modifiers, true);
 }
 
 Script &Script::releaseModifiers(Qt::KeyboardModifiers modifiers)
+{
+    return modifierSteps(modifiers, false);
+}
+
+Script &Script::modifierSteps(Qt::KeyboardModifiers modifiers, bool hold)
 {
     QStringList before;
     QStringList after;
     if (::testing::AssertionResult held = aroundModifiers(modifiers, before, after); !held && m_error.isEmpty())
         m_error = QString::fromStdString(held.message());
-    m_steps += after;
+    m_steps += hold ? before : after;
     return *this;
 }
 

@@ -113,6 +113,7 @@ public:
 
 private:
     Script &buttonStep(const QString &command, Qt::MouseButton button);
+    Script &modifierSteps(Qt::KeyboardModifiers modifiers, bool hold);
 
     QStringList m_steps;
     // The newest move, which a move to the same place does not repeat.

@@ -162,64 +162,6 @@ TEST(EditableTextTest, AnInputMethodIsToldOfTheCaretsLineWithinAReach)
 //  37 "_x_ y\\z" 44
 const QString wordSample = u"foo(bar) a.b\t--  x\r\n  \u00e9\U0001F600z, q\r\tend!\n\n_x_ y\\z"_s;
 
-TEST(EditableTextTest, WordMovesStopWhereQtsDo)
-{
-    EditableText text;
-    text.setText(wordSample);
-    ASSERT_EQ(text.size(), 44);
-
-    // Every stop of Ctrl+Right from the start, and of Ctrl+Left from the end:
-    // a run of separators or of other characters, then the white space after
-    // it (before it, going back); over a line's end or start to the next or
-    // previous line, a "\r\n" whole; never into the surrogate pair at 23.
-    const std::vector<qsizetype> forward = {0, 3, 4, 7, 9, 10, 11, 13, 17, 18, 20, 22, 26,
-                                            28, 29, 30, 31, 34, 35, 36, 37, 41, 42, 43, 44};
-    text.placeCursor(0, false);
-    for (std::size_t i = 1; i < forward.size(); ++i) {
-        const EditableText::Change moved = text.move(Move::NextWord, false, 1);
-        EXPECT_EQ(text.cursor(), forward[i]) << "from " << forward[i - 1];
-        EXPECT_FALSE(text.hasSelection());
-        EXPECT_TRUE(moved.caretMoved);
-    }
-    EXPECT_FALSE(text.move(Move::NextWord, false, 1).caretMoved) << "at the end of the text";
-    EXPECT_EQ(text.cursor(), 44);
-
-    const std::vector<qsizetype> backward = {44, 43, 42, 41, 37, 36, 35, 34, 31, 30, 29, 28, 26,
-                                             22, 20, 18, 17, 13, 11, 10, 9, 7, 4, 3, 0};
-    for (std::size_t i = 1; i < backward.size(); ++i) {
-        text.move(Move::PreviousWord, false, 1);
-        EXPECT_EQ(text.cursor(), backward[i]) << "from " << backward[i - 1];
-    }
-    EXPECT_FALSE(text.move(Move::PreviousWord, false, 1).caretMoved) << "at the start of the text";
-
-    // From inside runs and white space.
-    struct Case
-    {
-        qsizetype from;
-        qsizetype next;
-        qsizetype previous;
-    };
-    const Case cases[] = {
-        {1, 3, 0},    // inside "foo"
-        {8, 9, 7},    // on the space after ")"
-        {12, 13, 11}, // on the tab
-        {14, 17, 13}, // inside "--"
-        {16, 17, 13}, // between the two spaces
-        {21, 22, 20}, // inside the leading spaces
-        {25, 26, 22}, // after the pair
-        {32, 34, 31}, // inside "end"
-        {38, 40 + 1, 37}, // inside "_x_": "_" is no separator
-    };
-    for (const Case &c : cases) {
-        text.placeCursor(c.from, false);
-        text.move(Move::NextWord, false, 1);
-        EXPECT_EQ(text.cursor(), c.next) << "next from " << c.from;
-        text.placeCursor(c.from, false);
-        text.move(Move::PreviousWord, false, 1);
-        EXPECT_EQ(text.cursor(), c.previous) << "previous from " << c.from;
-    }
-}
-
 TEST(EditableTextTest, WordMovesWithShiftExtendAndWithoutMoveFromTheCaret)
 {
     EditableText text;
