@@ -3,20 +3,76 @@
 #include "Chunk.h"
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QMetaObject>
+#include <QtCore/QEvent>
+#include <QtCore/QObject>
 
 #include <zstd.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace TextTree {
 
 namespace {
+
+struct FreeCompressor
+{
+    void operator()(ZSTD_CCtx *context) const { ZSTD_freeCCtx(context); }
+};
+using Compressor = std::unique_ptr<ZSTD_CCtx, FreeCompressor>;
+
+struct Packed
+{
+    std::shared_ptr<const char[]> bytes;
+    qsizetype size = 0;
+};
+
+// A full chunk's characters, compressed; nothing when that would not shrink
+// them. `scratch` is kept from one call to the next, so a chunk costs one
+// allocation of its compressed size.
+class Packer
+{
+public:
+    Packed pack(const Chunk &chunk)
+    {
+        const auto plainSize = static_cast<std::size_t>(chunk.plainSize());
+        const std::size_t bound = ZSTD_compressBound(plainSize);
+        if (m_scratchSize < bound) {
+            m_scratch = std::make_unique_for_overwrite<char[]>(bound);
+            m_scratchSize = bound;
+        }
+        const std::size_t written = ZSTD_compressCCtx(m_context.get(), m_scratch.get(), bound,
+                                                      chunk.plainBytes(), plainSize, 1);
+        if (ZSTD_isError(written) || written >= plainSize)
+            return {};
+        auto bytes = std::make_shared_for_overwrite<char[]>(written);
+        std::memcpy(bytes.get(), m_scratch.get(), written);
+        return {std::move(bytes), static_cast<qsizetype>(written)};
+    }
+
+private:
+    Compressor m_context{ZSTD_createCCtx()};
+    std::unique_ptr<char[]> m_scratch;
+    std::size_t m_scratchSize = 0;
+};
+
+// On the application's thread: told by a bare posted event that results
+// wait, which it then takes under the worker's lock.
+class Receiver : public QObject
+{
+public:
+    static QEvent::Type resultsWaiting()
+    {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+
+    bool event(QEvent *event) override;
+};
 
 class Worker
 {
@@ -29,16 +85,17 @@ public:
 
     void offer(const std::shared_ptr<const Chunk> &chunk)
     {
-        std::unique_lock lock(m_mutex);
+        const std::lock_guard lock(m_mutex);
         if (!m_enabled)
             return;
         if (!m_thread.joinable()) {
             if (!QCoreApplication::instance())
                 return;
-            // Before the application object goes, so no result is ever
-            // posted to one that is gone.
+            // Before the application object goes, so no result waits for an
+            // event loop that is gone.
             qAddPostRoutine([] { Worker::instance().stop(); });
             m_stopping = false;
+            m_receiver = std::make_unique<Receiver>();
             m_thread = std::thread([this] { run(); });
         }
         m_queue.push_back(chunk);
@@ -46,103 +103,133 @@ public:
         m_wake.notify_one();
     }
 
-    qsizetype pending() const { return m_pending.load(); }
+    qsizetype pending() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_pending;
+    }
 
     void setEnabled(bool enabled)
     {
-        std::unique_lock lock(m_mutex);
+        const std::lock_guard lock(m_mutex);
         m_enabled = enabled;
+    }
+
+    void finish()
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            m_idle.wait(lock, [this] { return !m_thread.joinable() || (m_queue.empty() && !m_busy); });
+        }
+        installResults();
+    }
+
+    // On the application's thread.
+    void installResults()
+    {
+        std::vector<Result> results;
+        {
+            const std::lock_guard lock(m_mutex);
+            results.swap(m_results);
+            m_resultsPosted = false;
+        }
+        for (const Result &result : results)
+            result.chunk->install(result.packed.bytes, result.packed.size);
+        const std::lock_guard lock(m_mutex);
+        m_pending -= static_cast<qsizetype>(results.size());
+        // `results` goes here, on this thread, with the last reference to a
+        // chunk the text has let go of meanwhile.
     }
 
     void stop()
     {
         {
-            std::unique_lock lock(m_mutex);
+            const std::lock_guard lock(m_mutex);
             m_stopping = true;
-            // Results posted and not yet put in place go with the
-            // application's event queue.
             m_queue.clear();
-            m_pending = 0;
-            ++m_generation;
             m_wake.notify_one();
         }
         if (m_thread.joinable())
             m_thread.join();
+        std::vector<Result> dropped;
+        {
+            const std::lock_guard lock(m_mutex);
+            dropped.swap(m_results);
+            m_pending = 0;
+            m_resultsPosted = false;
+            m_idle.notify_all();
+        }
+        // Its posted event, if any, goes with it.
+        m_receiver.reset();
     }
 
     ~Worker() { stop(); }
 
 private:
-    // One chunk is done with. Under the lock: a stop between the look at the
-    // generation and the count would otherwise leave the count at -1.
-    void settle(int generation)
+    struct Result
     {
-        const std::lock_guard lock(m_mutex);
-        if (generation == m_generation)
-            --m_pending;
-    }
+        std::shared_ptr<const Chunk> chunk;
+        Packed packed;
+    };
 
     void run()
     {
-        ZSTD_CCtx *context = ZSTD_createCCtx();
-        std::unique_ptr<char[]> scratch;
-        std::size_t scratchSize = 0;
+        Packer packer;
         for (;;) {
-            std::weak_ptr<const Chunk> next;
-            int generation = 0;
+            std::shared_ptr<const Chunk> chunk;
             {
                 std::unique_lock lock(m_mutex);
                 m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
                 if (m_stopping)
                     break;
-                next = m_queue.front();
+                chunk = m_queue.front().lock();
                 m_queue.pop_front();
-                generation = m_generation;
+                m_busy = true;
             }
-            const std::shared_ptr<const Chunk> chunk = next.lock();
-            std::shared_ptr<char[]> packed;
-            qsizetype packedSize = 0;
-            if (chunk) {
-                const auto plainSize = static_cast<std::size_t>(chunk->plainSize());
-                const std::size_t bound = ZSTD_compressBound(plainSize);
-                if (scratchSize < bound) {
-                    scratch = std::make_unique_for_overwrite<char[]>(bound);
-                    scratchSize = bound;
+            Packed packed = chunk ? packer.pack(*chunk) : Packed();
+            const std::lock_guard lock(m_mutex);
+            m_busy = false;
+            if (packed.bytes && !m_stopping) {
+                m_results.push_back({std::move(chunk), std::move(packed)});
+                // Posted under the lock the application's thread takes the
+                // results under: that orders everything written here before
+                // everything read there, whatever Qt's queue does between.
+                if (!m_resultsPosted) {
+                    m_resultsPosted = true;
+                    QCoreApplication::postEvent(m_receiver.get(), new QEvent(Receiver::resultsWaiting()));
                 }
-                const std::size_t written
-                    = ZSTD_compressCCtx(context, scratch.get(), bound, chunk->plainBytes(), plainSize, 1);
-                if (!ZSTD_isError(written) && written < plainSize) {
-                    packed = std::make_shared_for_overwrite<char[]>(written);
-                    std::memcpy(packed.get(), scratch.get(), written);
-                    packedSize = static_cast<qsizetype>(written);
-                }
+            } else {
+                // Let go of, or not worth compressing: a chunk whose last
+                // reference goes here was never compressed, so nothing of
+                // it is cached anywhere.
+                --m_pending;
             }
-            if (!packed) {
-                settle(generation);
-                continue;
-            }
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [this, next, packed, packedSize, generation] {
-                    if (const std::shared_ptr<const Chunk> alive = next.lock())
-                        alive->install(packed, packedSize);
-                    settle(generation);
-                },
-                Qt::QueuedConnection);
+            if (m_queue.empty())
+                m_idle.notify_all();
         }
-        ZSTD_freeCCtx(context);
     }
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_idle;
     std::deque<std::weak_ptr<const Chunk>> m_queue;
-    std::atomic<qsizetype> m_pending{0};
-    // Counts the stops, which drop what is in flight.
-    std::atomic<int> m_generation{0};
+    std::vector<Result> m_results;
+    qsizetype m_pending = 0;
+    bool m_busy = false;
+    bool m_resultsPosted = false;
     bool m_stopping = false;
     bool m_enabled = true;
+    std::unique_ptr<Receiver> m_receiver;
     std::thread m_thread;
 };
+
+bool Receiver::event(QEvent *event)
+{
+    if (event->type() != resultsWaiting())
+        return QObject::event(event);
+    Worker::instance().installResults();
+    return true;
+}
 
 } // namespace
 
@@ -157,6 +244,24 @@ void ChunkCompressor::offer(const std::shared_ptr<const Chunk> &chunk)
 qsizetype ChunkCompressor::pending()
 {
     return Worker::instance().pending();
+}
+
+void ChunkCompressor::finish()
+{
+    Worker::instance().finish();
+}
+
+void ChunkCompressor::compressNow(const Chunk &chunk)
+{
+    // The worker may have it in hand: let it finish, and its result is put
+    // in place first.
+    finish();
+    if (chunk.compressed() || !chunk.full())
+        return;
+    Packer packer;
+    const Packed packed = packer.pack(chunk);
+    if (packed.bytes)
+        chunk.install(packed.bytes, packed.size);
 }
 
 void ChunkCompressor::setEnabled(bool enabled)
