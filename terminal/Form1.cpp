@@ -5,6 +5,7 @@
 #include "Form1Description.h"
 #include "Host.h"
 #include "IntervalTimer.h"
+#include "MemoryBudget.h"
 #include "SerialControl.h"
 #include "TextBox.h"
 
@@ -54,7 +55,10 @@ Form1::Form1(Host &host, std::unique_ptr<SerialControl> comm1)
     // The input append waits while Text1 is full: the input stays with
     // Comm1, which stops reading once it holds as much as it may, and the
     // line's flow control takes over. Nothing is taken that cannot be shown.
-    Text1.setReserve(Comm1.receiveLimit());
+    // Room is kept for the most one append adds to the text, and for what
+    // reception holds meanwhile besides: together they are what the process
+    // may grow by between two looks at the budget.
+    Text1.setReserve(MemoryBudget::appendCost(Comm1.receiveLimit()) + Comm1.receiveMemory());
     auto roomInText1 = std::make_shared<Host::Gate>();
     roomInText1->closed = [this] { return Text1.isFull(); };
     roomInText1->closing = [this] { m_host.messageBox(fullMessage(Text1.Text().size())); };

@@ -1,6 +1,8 @@
 #include "DisplayCheck.h"
 #include "Form1.h"
 #include "Host.h"
+#include "MemoryBudget.h"
+#include "MemoryLimit.h"
 #include "SerialPortControl.h"
 #include "TerminationSignals.h"
 
@@ -31,7 +33,11 @@ int main(int argc, char *argv[])
     Host host(u"linewatch"_s);
     int status = 0;
     {
-        Form1 form(host, std::make_unique<SerialPortControl>());
+        // What may wait unread is scaled to the memory the program may use:
+        // reception holds a few times that outside the text.
+        Form1 form(host, std::make_unique<SerialPortControl>(
+                             SerialPortControl::DeviceMap(&SerialPortControl::defaultLocation),
+                             MemoryBudget::receiveLimitFor(MemoryLimit::available())));
         status = host.run(form.window(), [&form] { form.Form_Load(); });
     }
     // The port is closed and put back with the form. Only then may a signal

@@ -37,7 +37,9 @@ ReceiveBuffer::ReadResult ReceiveBuffer::readFrom(int fd)
         return {Read::Received, 0};
     try {
         // Doubling, so a line that is never read costs amortised constant
-        // time per byte, never a copy of everything per read.
+        // time per byte, never a copy of everything per read; never past the
+        // limit, so growing holds at most half the limit and the limit at
+        // once (SerialControl::receiveMemory).
         if (m_bytes.capacity() - had < room)
             m_bytes.reserve(std::min(m_limit, std::max(2 * m_bytes.capacity(), had + room)));
         m_bytes.resize(had + room);

@@ -54,6 +54,11 @@ public:
     // The most received characters that wait unread, and so the most one
     // Input returns; beyond it the control stops reading the line.
     virtual qsizetype receiveLimit() const = 0;
+    // The most memory reception holds at once, in bytes, with Input's
+    // result: the characters waiting (while their buffer grows, its old and
+    // new storage, one and a half times the limit), those Input is taking,
+    // and the string it returns, two bytes a character.
+    qsizetype receiveMemory() const { return receiveLimit() * 9 / 2; }
 
 Q_SIGNALS:
     void OnComm();

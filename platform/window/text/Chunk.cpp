@@ -221,7 +221,7 @@ char16_t Chunk::at(qsizetype position) const
 
 qsizetype Chunk::storedBytes() const
 {
-    return m_packed ? m_packedSize : plainSize();
+    return (m_packed ? m_packedSize : plainSize()) + Overhead;
 }
 
 qsizetype Chunk::bytesInUse()

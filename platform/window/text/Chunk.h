@@ -64,10 +64,19 @@ public:
     }
 
     bool compressed() const { return m_packed != nullptr; }
-    // What the characters take in memory: as they are, or compressed.
+    // What the chunk costs in memory: its characters as they are, or
+    // compressed, and Overhead.
     qsizetype storedBytes() const;
-    // What every chunk's characters take together.
+    // What every chunk costs together.
     static qsizetype bytesInUse();
+    // What holding a chunk costs besides its characters: the chunk itself,
+    // the leaf that shows it and a share of the inner nodes above, their
+    // reference counts, the compressed bytes' own block, the allocator's
+    // headers and the gaps between them. Measured with a repeated line,
+    // which compresses to a few bytes a chunk and so is all but this: a
+    // budget that left it out would count a thirtieth of what such a text
+    // holds.
+    static constexpr qsizetype Overhead = 576;
 
     // For the compressor: the characters as bytes, of a full chunk not yet
     // compressed.

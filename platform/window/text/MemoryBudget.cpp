@@ -1,6 +1,8 @@
 #include "MemoryBudget.h"
 
+#include "ChunkCompressor.h"
 #include "MemoryLimit.h"
+#include "TextTree.h"
 #include "TextValue.h"
 
 #include <algorithm>
@@ -14,10 +16,28 @@ MemoryBudget::MemoryBudget(QObject *parent)
     connect(&m_watch, &QTimer::timeout, this, &MemoryBudget::lookForRoom);
 }
 
+namespace {
+
+// Whether `fits` holds of what is stored, once the chunks waiting for
+// compression are compressed: they count at their full size until then.
+template<typename Fits>
+bool fitsOnceCompressed(Fits fits)
+{
+    if (fits(TextValue::bytesInUse()))
+        return true;
+    if (TextTree::ChunkCompressor::pending() == 0)
+        return false;
+    TextTree::ChunkCompressor::finish();
+    return fits(TextValue::bytesInUse());
+}
+
+} // namespace
+
 bool MemoryBudget::isFull() const
 {
     // A reserve of more than half would leave a small limit no room at all.
-    const bool full = TextValue::bytesInUse() > m_limit - std::min(m_reserve, m_limit / 2);
+    const qsizetype room = m_limit - std::min(m_reserve, m_limit / 2);
+    const bool full = !fitsOnceCompressed([room](qsizetype stored) { return stored <= room; });
     if (full && !m_watch.isActive())
         m_watch.start();
     return full;
@@ -25,13 +45,26 @@ bool MemoryBudget::isFull() const
 
 bool MemoryBudget::allows(qsizetype bytes) const
 {
-    return TextValue::bytesInUse() + bytes <= m_limit;
+    return fitsOnceCompressed([this, bytes](qsizetype stored) { return stored + bytes <= m_limit; });
 }
 
 qsizetype MemoryBudget::storageOf(QStringView text)
 {
     const bool latin1 = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x100; });
     return latin1 ? text.size() : 2 * text.size();
+}
+
+qsizetype MemoryBudget::appendCost(qsizetype characters)
+{
+    // The chunks the characters fill, and the open one they may start in.
+    return characters + (characters / TextTree::LeafSize + 2) * TextTree::Chunk::Overhead;
+}
+
+qsizetype MemoryBudget::receiveLimitFor(qint64 memory)
+{
+    constexpr qsizetype Least = 256 * 1024;
+    constexpr qsizetype Most = 64 * 1024 * 1024;
+    return static_cast<qsizetype>(std::clamp<qint64>(memory / 64, Least, Most));
 }
 
 void MemoryBudget::setReserve(qsizetype bytes)

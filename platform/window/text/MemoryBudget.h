@@ -5,11 +5,16 @@
 #include <QtCore/QTimer>
 
 // How much a text may grow: what every text value's storage takes together
-// (TextValue::bytesInUse(), compressed chunks at their compressed size)
-// against a limit, half the memory the process may use (MemoryLimit) unless
-// set otherwise. It is full once less than a reserve, the most one append
-// may add, is left: an owner that asks before each append never goes past
-// the limit.
+// (TextValue::bytesInUse(): compressed chunks at their compressed size, and
+// what holding each chunk costs besides) against a limit, half the memory the
+// process may use (MemoryLimit) unless set otherwise. It is full once less
+// than a reserve is left: the most one append may add, and whatever its
+// source holds meanwhile outside the text. An owner that asks before each
+// append never goes past the limit.
+//
+// Chunks still waiting for compression count at their full size; before it
+// says the text is full, it has them compressed (ChunkCompressor::finish),
+// so a full text is one that really is.
 //
 // An edit by the user asks whether it fits in the limit itself (allows()):
 // the reserve is the owner's, for what the device sends.
@@ -34,6 +39,15 @@ public:
     // What the characters of a string take in storage at most: one byte a
     // character where all are Latin-1, two otherwise.
     static qsizetype storageOf(QStringView text);
+    // What joining `characters` Latin-1 characters to a text adds to its
+    // storage at most, the chunks they open included.
+    static qsizetype appendCost(qsizetype characters);
+    // How many received characters may wait unread in a process that may
+    // use `memory` bytes: a sixty-fourth of it, at least 256 KiB and at most
+    // 64 MiB. Reception holds a few times that outside the text (see the
+    // reserve), and a line stalled that long at 115200 baud is a minute or
+    // more of data even at the least.
+    static qsizetype receiveLimitFor(qint64 memory);
     void setReserve(qsizetype bytes);
     void setLimit(qsizetype bytes);
     qsizetype limit() const { return m_limit; }
