@@ -34,6 +34,12 @@ class ReceiveBuffer;
 //
 // The descriptor is borrowed: it must stay open until the reader is gone.
 // Destroying the reader wakes the thread and joins it.
+//
+// The toolkit ends the program with exit() when its display goes away,
+// without unwinding the window's objects, so no reader would be destroyed:
+// its thread would go on reading, and posting to the window thread, while
+// static objects are torn down. A running reader is stopped by an exit
+// handler instead, before the devices are put back (SerialDevice).
 class LineReader
 {
 public:
@@ -55,6 +61,9 @@ public:
     static std::chrono::microseconds gatherTime(std::int32_t baudRate) noexcept;
 
 private:
+    // Wakes the thread and joins it; once only.
+    void stop() noexcept;
+    static void stopRunningReadersAtExit();
     void run() noexcept;
     // Waits the gather time, or less if woken.
     void gather() noexcept;

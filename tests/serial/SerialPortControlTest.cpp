@@ -8,7 +8,9 @@
 #include "SystemError.h"
 #include "Wait.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QTemporaryFile>
 #include <QtCore/QThread>
 #include <QtTest/QSignalSpy>
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -434,6 +437,44 @@ TEST_F(SerialPortControlTest, BothLocksAreHeldWhileOpenAndReleasedOnCloseAndDest
     m_control->setPortOpen(true);
     ASSERT_TRUE(QFile::exists(m_line->lockFilePath()));
     m_control.reset();
+    EXPECT_FALSE(QFile::exists(m_line->lockFilePath()));
+    const Descriptor other(m_device);
+    EXPECT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
+}
+
+namespace {
+
+int threadsOfThisProcess()
+{
+    int count = 0;
+    for (const QFileInfo &entry : QDir(u"/proc/self/task"_s).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        count += entry.fileName().isEmpty() ? 0 : 1;
+    return count;
+}
+
+int threadsBeforeTheOpen = 0;
+
+} // namespace
+
+// The toolkit ends the program with exit() when its display goes away, and
+// nothing of the window is destroyed then: the reader must not go on reading
+// (and posting to the window thread) while static objects are torn down
+// after it, and the device must get its lock and settings back.
+TEST_F(SerialPortControlTest, ExitStopsTheReaderBeforeStaticObjectsGoAndPutsTheLineBack)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            threadsBeforeTheOpen = threadsOfThisProcess();
+            // Registered before the port opens, so it runs after the
+            // control's own exit handling, as a static object's destructor
+            // would.
+            std::atexit([] { std::_Exit(threadsOfThisProcess() == threadsBeforeTheOpen ? 0 : 3); });
+            m_control->setPortOpen(true);
+            m_line->write("still coming\r\n");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
     EXPECT_FALSE(QFile::exists(m_line->lockFilePath()));
     const Descriptor other(m_device);
     EXPECT_EQ(::flock(other.fd(), LOCK_EX | LOCK_NB), 0);
