@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <csignal>
+
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -63,6 +65,23 @@ Figures figuresIn(const QByteArray &output)
             figures.insert(QString::fromLatin1(fields.at(0)), fields.at(1).toDouble());
     }
     return figures;
+}
+
+// Ends what the row left in its group (a device writer whose process the
+// kernel killed, say) and removes the group: a group with a process in it
+// cannot be removed.
+void removeGroup(const QString &group)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const QByteArray processes = contentOf(group + u"/cgroup.procs"_s).trimmed();
+        if (processes.isEmpty())
+            break;
+        for (const QByteArray &process : processes.split('\n'))
+            ::kill(static_cast<pid_t>(process.toInt()), SIGKILL);
+        ::usleep(100'000);
+    }
+    if (!QDir().rmdir(group))
+        std::fprintf(stderr, "could not remove the control group %s\n", qPrintable(group));
 }
 
 } // namespace
@@ -118,7 +137,7 @@ std::optional<GroupRun> runInMemoryGroup(const char *program, qint64 limit, cons
     run.kills = killsAt < 0 ? -1 : oom.mid(killsAt + 9).split('\n').first().toInt();
     const QByteArray peak = contentOf(group + u"/memory.max_usage_in_bytes"_s).trimmed();
     run.peakMib = peak.isEmpty() ? -1 : peak.toDouble() / 1024 / 1024;
-    QDir().rmdir(group);
+    removeGroup(group);
     return run;
 }
 
@@ -140,6 +159,27 @@ bool runUntil(const std::function<bool()> &condition, double timeoutSeconds, int
     return condition();
 }
 
+namespace {
+
+// Compares a mebibyte at a time, so that neither side is ever whole in
+// memory: the text may be most of what the process may hold.
+bool matchesGenerated(const TextValue &shown, qsizetype from, qsizetype count,
+                      const std::function<void(char *, qsizetype)> &generate)
+{
+    constexpr qsizetype pieceSize = 1 << 20;
+    QByteArray piece(pieceSize, Qt::Uninitialized);
+    bool same = shown.size() >= from + count;
+    for (qsizetype at = 0; at < count; at += pieceSize) {
+        const qsizetype length = std::min(pieceSize, count - at);
+        generate(piece.data(), length);
+        same = same
+            && shown.mid(from + at, length) == QString::fromLatin1(QByteArrayView(piece.constData(), length));
+    }
+    return same;
+}
+
+} // namespace
+
 bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count)
 {
     ByteStream expected;
@@ -148,16 +188,15 @@ bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count)
 
 bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count, ByteStream &expected)
 {
-    constexpr qsizetype pieceSize = 1 << 20;
-    QByteArray piece(pieceSize, Qt::Uninitialized);
-    bool same = shown.size() >= from + count;
-    for (qsizetype at = 0; at < count; at += pieceSize) {
-        const qsizetype length = std::min(pieceSize, count - at);
-        expected.generate(piece.data(), static_cast<std::size_t>(length));
-        same = same
-            && shown.mid(from + at, length) == QString::fromLatin1(QByteArrayView(piece.constData(), length));
-    }
-    return same;
+    return matchesGenerated(shown, from, count, [&expected](char *out, qsizetype length) {
+        expected.generate(out, static_cast<std::size_t>(length));
+    });
+}
+
+bool matchesStream(const TextValue &shown, qsizetype from, qsizetype count, DeviceWriter::Stream &expected)
+{
+    return matchesGenerated(shown, from, count,
+                            [&expected](char *out, qsizetype length) { expected.generate(out, length); });
 }
 
 std::optional<int> startAsWriter(int argc, char **argv)

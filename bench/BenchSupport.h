@@ -1,8 +1,7 @@
 #pragma once
 
+#include "DeviceWriter.h"
 #include "TextValue.h"
-
-class ByteStream;
 
 #include <QtCore/QHash>
 #include <QtCore/QString>
@@ -65,5 +64,8 @@ bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count);
 // The same against the next `count` bytes of `expected`, which moves on by
 // that many whatever the outcome.
 bool matchesByteStream(const TextValue &shown, qsizetype from, qsizetype count, ByteStream &expected);
+// The same against the next `count` bytes of what a device writer sends,
+// whatever its content.
+bool matchesStream(const TextValue &shown, qsizetype from, qsizetype count, DeviceWriter::Stream &expected);
 
 } // namespace BenchSupport

@@ -1,11 +1,9 @@
 #include "DeviceWriter.h"
 
-#include "ByteStream.h"
-#include "TextPattern.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +15,7 @@
 
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,6 +58,41 @@ bool before(const timespec &a, const timespec &b)
 
 } // namespace
 
+DeviceWriter::Stream::Stream(Content content, std::int64_t position)
+    : m_content(content)
+    , m_pattern(content == Content::Lines, content == Content::Lines || content == Content::NoBreaks ? position : 0)
+{
+    if (content == Content::Bytes || content == Content::Readings) {
+        std::vector<char> dropped(1 << 16);
+        while (m_position < position)
+            generate(dropped.data(), std::min<std::int64_t>(position - m_position, std::ssize(dropped)));
+    }
+    m_position = position;
+}
+
+void DeviceWriter::Stream::generate(char *out, std::int64_t count)
+{
+    switch (m_content) {
+    case Content::Lines:
+    case Content::NoBreaks:
+        m_pattern.generate(out, count);
+        break;
+    case Content::Bytes:
+        m_bytes.generate(out, static_cast<std::size_t>(count));
+        break;
+    case Content::Constant:
+        for (std::int64_t i = 0; i < count; ++i)
+            out[i] = ConstantLine[(m_position + i) % ConstantLineLength];
+        break;
+    case Content::Readings: {
+        const QByteArray readings = m_readings.next(count);
+        std::memcpy(out, readings.constData(), static_cast<std::size_t>(count));
+        break;
+    }
+    }
+    m_position += count;
+}
+
 struct DeviceWriter::Shared
 {
     std::atomic<std::uint64_t> written{0};
@@ -90,6 +124,7 @@ DeviceWriter::DeviceWriter(int masterFd, const Options &options)
         std::to_string(options.burst),
         std::to_string(options.limit),
         std::to_string(options.seconds),
+        std::to_string(::getpid()),
     };
     std::vector<char *> argv;
     for (std::string &argument : arguments)
@@ -168,8 +203,13 @@ bool DeviceWriter::isWriterInvocation(int argc, char **argv)
 
 int DeviceWriter::writerMain(int argc, char **argv)
 {
-    if (argc != 8)
+    if (argc != 9)
         return 2;
+    // A writer outlives a process the kernel killed (out of memory, say)
+    // unless told: it would go on writing to a line nobody reads, and keep
+    // the process's control group from being removed.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != static_cast<pid_t>(std::atoll(argv[8])))
+        return 5;
     const auto content = static_cast<Content>(std::atoi(argv[2]));
     const std::int64_t startPosition = std::atoll(argv[3]);
     const std::int64_t rate = std::atoll(argv[4]);
@@ -182,8 +222,7 @@ int DeviceWriter::writerMain(int argc, char **argv)
         return 3;
     auto *shared = static_cast<Shared *>(page);
 
-    TextPattern pattern(content == Content::Lines, startPosition);
-    ByteStream bytes;
+    Stream stream(content, startPosition);
     std::vector<char> buffer(static_cast<std::size_t>(burst));
 
     timespec start{};
@@ -211,10 +250,7 @@ int DeviceWriter::writerMain(int argc, char **argv)
             if (!before(now, end))
                 break;
         }
-        if (content == Content::Bytes)
-            bytes.generate(buffer.data(), static_cast<std::size_t>(size));
-        else
-            pattern.generate(buffer.data(), size);
+        stream.generate(buffer.data(), size);
         const char *data = buffer.data();
         auto left = static_cast<std::size_t>(size);
         while (left > 0) {

@@ -1,7 +1,7 @@
 #include "MonitorRig.h"
 
+#include "Comm1.h"
 #include "Form1.h"
-#include "SerialPortControl.h"
 #include "TextBox.h"
 
 #include <QtTest/QTest>
@@ -13,7 +13,8 @@ using namespace Qt::StringLiterals;
 MonitorRig::MonitorRig(const std::function<void(SerialControl &)> &beforeForm)
 {
     const QString slave = m_line.slavePath();
-    auto control = std::make_unique<SerialPortControl>([slave](std::int16_t port) {
+    // As the program makes it, so its memory is what the program's would be.
+    auto control = makeComm1([slave](std::int16_t port) {
         // Only port 1 is ours; anything else must not reach a real device.
         return port == 1 ? slave : u"/nonexistent/port%1"_s.arg(port);
     });

@@ -3,13 +3,14 @@
 // press at the start of a long text; and moving about a text of a thousand
 // million characters. Each row fills the real Text1 of the real Form1 a
 // mebibyte at a time, through Text and setText as the handlers join input,
-// in a fresh child process.
+// in a fresh child process. Last, a full text box: a device floods the line
+// with a stuck sensor's line, readings or random bytes into the program in
+// memory control groups of 256 MiB, 512 MiB and 1 GiB.
 //
-//   bench_storage [--quick]      (a tenth of the sizes)
+//   bench_storage [--quick]      (a tenth of the sizes; floods at 256 MiB only)
 
 #include "BenchHost.h"
 #include "BenchSupport.h"
-#include "ByteStream.h"
 #include "DeviceWriter.h"
 #include "ChunkCompressor.h"
 #include "MonitorRig.h"
@@ -22,6 +23,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QProcess>
+#include <QtCore/QTimer>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QScrollBar>
 #include <QtTest/QTest>
@@ -137,55 +139,133 @@ int runKeys(SampleText::Kind kind, qsizetype count)
     return 0;
 }
 
-// A device flooding the line with random bytes into a text box with a memory
-// budget: each time the box is full, the text must be exactly what was sent
-// so far; then the user deletes everything and reception goes on.
-int runFull(std::int64_t total)
+// The kinds of text a device floods the line with, by the name a row is
+// run with.
+struct Flood
+{
+    const char *argument;
+    DeviceWriter::Content content;
+    const char *label;
+};
+constexpr Flood Floods[] = {
+    {"constant", DeviceWriter::Content::Constant, "T=21.50 over and over"},
+    {"readings", DeviceWriter::Content::Readings, "80-char readings"},
+    {"random", DeviceWriter::Content::Bytes, "random bytes"},
+};
+
+// How long a flood may take to be shown once the device has stopped, while
+// the box has room: past that, reception has stalled.
+constexpr double DrainSeconds = 60;
+
+// How long a flood row goes on: until the box has been full `fillings`
+// times; or, where the first filling took longer than `secondWithin`
+// seconds, after that one; or after `seconds` whatever it got.
+struct FloodLength
+{
+    int fillings = 1;
+    double secondWithin = 0;
+    double seconds = 0;
+};
+
+// A device flooding the line as fast as it takes bytes into a text box with
+// a memory budget, for as long as `length` says: each time the box is full,
+// the text must be exactly what was sent so far; then the user selects all
+// and deletes, and reception goes on. A flood that does not fill the box in
+// time ends there with what it got: text that compresses well may never
+// fill it. The figures so far are reported every second and after every
+// look at the box, so that a run the kernel ends still says how far it came.
+int runFull(DeviceWriter::Content content, const FloodLength &length)
 {
     MonitorRig rig;
     rig.show();
     rig.open();
     TextBox &text1 = rig.text1();
+    BenchHost &host = rig.host();
+    // Whatever the box held before the flood is not the device's.
     qsizetype from = text1.Text().size();
     report("budget_mb", static_cast<double>(text1.memoryBudget()) / 1e6);
 
     DeviceWriter::Options options;
-    options.content = DeviceWriter::Content::Bytes;
-    options.limit = total;
+    options.content = content;
     DeviceWriter writer(rig.line().masterFd(), options);
-    ByteStream expected;
+    DeviceWriter::Stream expected(content);
+    const auto start = Clock::now();
+    const auto elapsed = [start] { return millisecondsSince(start) / 1000; };
     std::int64_t shown = 0;
     bool identical = true;
     int fillings = 0;
-    double largestMb = 0;
+    int messagesSeen = 0;
+    double largestMc = 0;
+    double firstFilling = 0;
+    double held = 0;
+    bool stopped = false;
+    double stoppedAt = 0;
+    const auto allShown = [&] {
+        return writer.finished()
+            && shown + (text1.Text().size() - from) >= static_cast<std::int64_t>(writer.written());
+    };
+    const auto reportProgress = [&] {
+        report("sent_mb", static_cast<double>(writer.written()) / 1e6);
+        report("shown_mb", static_cast<double>(shown + text1.Text().size() - from) / 1e6);
+        report("peak_rss_mb", static_cast<double>(ProcessStats::peakResidentBytes()) / 1e6);
+        report("matched", identical ? 1 : 0);
+        report("fillings", fillings);
+        report("messages", host.messageCount());
+    };
+    QTimer progress;
+    progress.setInterval(1000);
+    QObject::connect(&progress, &QTimer::timeout, &progress, reportProgress);
+    progress.start();
     for (;;) {
-        const auto allShown = [&] {
-            return writer.finished()
-                && shown + (text1.Text().size() - from) >= static_cast<std::int64_t>(writer.written());
-        };
-        if (!BenchSupport::runUntil([&] { return rig.host().messageCount() > fillings || allShown(); }, 1200, 20))
-            throw std::runtime_error("reception stalled");
-        const TextValue text = text1.Text();
-        const qsizetype count = text.size() - from;
-        identical = identical && BenchSupport::matchesByteStream(text, from, count, expected);
-        shown += count;
-        largestMb = std::max(largestMb, static_cast<double>(text.size()) / 1e6);
-        if (rig.host().messageCount() == fillings)
+        BenchSupport::runUntil(
+            [&] {
+                return host.messageCount() > messagesSeen || allShown() || (!stopped && elapsed() >= length.seconds);
+            },
+            stopped ? DrainSeconds : length.seconds - elapsed() + 1, 20);
+        messagesSeen = host.messageCount();
+        const double lookedAt = elapsed();
+        {
+            // Not held past the look: a delete must free what it removes.
+            const TextValue text = text1.Text();
+            const qsizetype count = text.size() - from;
+            identical = BenchSupport::matchesStream(text, from, count, expected) && identical;
+            shown += count;
+            from = text.size();
+            largestMc = std::max(largestMc, static_cast<double>(text.size()) / 1e6);
+        }
+        // A filling is the box being full, whether or not it said so.
+        const bool full = text1.isFull();
+        if (full) {
+            if (++fillings == 1) {
+                firstFilling = lookedAt;
+                report("first_filling_s", firstFilling);
+            }
+            // What the program had taken from the line but not shown.
+            held = std::max(held, static_cast<double>(static_cast<std::int64_t>(writer.written()) - shown) / 1e6);
+            // The user makes room: select all, Delete.
+            text1.setFocus();
+            QTest::keySequence(&text1, QKeySequence::SelectAll);
+            QTest::keyClick(&text1, Qt::Key_Delete);
+            from = 0;
+        }
+        reportProgress();
+        report("largest_text_mc", largestMc);
+        report("held_mb", held);
+        if (allShown())
             break;
-        ++fillings;
-        // The user makes room: select all, Delete.
-        text1.setFocus();
-        QTest::keySequence(&text1, QKeySequence::SelectAll);
-        QTest::keyClick(&text1, Qt::Key_Delete);
-        from = 0;
+        const bool enough = fillings >= length.fillings || (fillings > 0 && firstFilling > length.secondWithin);
+        if (!stopped && (enough || elapsed() >= length.seconds)) {
+            report("timed_out", enough ? 0 : 1);
+            writer.stop();
+            stopped = true;
+            stoppedAt = elapsed();
+        } else if (stopped && !full && elapsed() - stoppedAt >= DrainSeconds) {
+            report("stalled", 1);
+            break;
+        }
     }
-    report("sent_mb", static_cast<double>(writer.written()) / 1e6);
-    report("shown_mb", static_cast<double>(shown) / 1e6);
     report("identical", identical && shown == static_cast<std::int64_t>(writer.written()) ? 1 : 0);
-    report("fillings", fillings);
-    report("messages", rig.host().messageCount());
-    report("largest_text_mb", largestMb);
-    report("peak_rss_mb", static_cast<double>(ProcessStats::peakResidentBytes()) / 1e6);
+    report("seconds", elapsed());
     return 0;
 }
 
@@ -201,8 +281,13 @@ int runChild(int argc, char **argv)
             return runMemory(kind, count, arguments.value(5) == u"1");
         if (row == u"keys")
             return runKeys(kind, count);
-        if (row == u"full")
-            return runFull(count);
+        if (row == u"full") {
+            for (const Flood &flood : Floods) {
+                if (arguments.value(3) == QLatin1StringView(flood.argument))
+                    return runFull(flood.content, {arguments.value(4).toInt(), arguments.value(5).toDouble(),
+                                                   arguments.value(6).toDouble()});
+            }
+        }
     } catch (const std::exception &failure) {
         std::fprintf(stderr, "%s: %s\n", program, failure.what());
         return 1;
@@ -211,21 +296,46 @@ int runChild(int argc, char **argv)
     return 2;
 }
 
-// The full-box row, in a memory control group of its own (cgroup v1, as
-// root): it must live, whatever the device sends.
-void runFullInGroup(qsizetype total, qint64 limit)
+// A flood row in a memory control group of its own (cgroup v1, as root)
+// limited to `limitMib`: it must live, whatever the device sends.
+void runFullInGroup(int limitMib, const Flood &flood, const FloodLength &length)
 {
-    const std::optional<GroupRun> run =
-        BenchSupport::runInMemoryGroup(program, limit, {u"full"_s, u"random"_s, QString::number(total)});
+    const qint64 limit = qint64(limitMib) * 1024 * 1024;
+    const auto start = Clock::now();
+    const std::optional<GroupRun> run = BenchSupport::runInMemoryGroup(
+        program, limit,
+        {u"full"_s, QString::fromLatin1(flood.argument), QString::number(length.fillings),
+         QString::number(length.secondWithin), QString::number(length.seconds)});
+    const double seconds = millisecondsSince(start) / 1000;
     if (!run)
         return;
     const Figures &figures = run->figures;
-    std::printf("limit %.0f MiB: lived %s (exit %d, kills by the kernel %d); budget %.0f MB; sent %.0f MB,\n"
-                "shown %.0f MB, identical %s; fillings %.0f, messages %.0f; largest text %.0f MB; peak RSS %.0f MB\n",
-                static_cast<double>(limit) / 1024 / 1024, run->lived ? "yes" : "NO", run->exitCode, run->kills,
-                figures.value(u"budget_mb"_s), figures.value(u"sent_mb"_s), figures.value(u"shown_mb"_s),
-                figures.value(u"identical"_s) == 1 ? "yes" : "NO", figures.value(u"fillings"_s),
-                figures.value(u"messages"_s), figures.value(u"largest_text_mb"_s), figures.value(u"peak_rss_mb"_s));
+    const auto value = [&figures](const char *key) { return figures.value(QString::fromLatin1(key), -1); };
+    // A run that ended early says how far it came, and whether the text
+    // matched that far.
+    const char *same = value("identical") == 1 ? "yes"
+        : value("identical") == 0              ? "NO"
+        : value("matched") == 1                ? "so far"
+                                               : "NO";
+    const double fillings = value("fillings");
+    QString note;
+    if (!run->lived)
+        note = u"ended early"_s;
+    else if (value("stalled") == 1)
+        note = u"reception stalled"_s;
+    else if (fillings == 0)
+        note = u"never filled in %1 s"_s.arg(length.seconds);
+    else if (value("timed_out") == 1)
+        note = u"time limit"_s;
+    else if (fillings < length.fillings)
+        note = u"1st filling > %1 s"_s.arg(length.secondWithin);
+    const double peakRss = value("peak_rss_mb");
+    std::printf("%5d %-22s %-5s %4d %5d %7.0f %8.0f %8.0f %-6s %4.0f %4.0f %7.0f %8.0f %4.0f%% %7.0f %6.1f %6.1f  %s\n",
+                limitMib, flood.label, run->lived ? "yes" : "NO", run->exitCode, run->kills, value("budget_mb"),
+                value("sent_mb"), value("shown_mb"), same, fillings, value("messages"), value("held_mb"), peakRss,
+                peakRss < 0 ? -1 : peakRss * 1e6 / static_cast<double>(limit) * 100, run->peakMib,
+                value("first_filling_s"), seconds, qPrintable(note));
+    std::fflush(stdout);
 }
 
 int runAll(bool quick)
@@ -279,11 +389,35 @@ int runAll(bool quick)
                 "at 1000 M, Ctrl+Home, Ctrl+End and a jump to the middle each under 16 ms, and resident\n"
                 "memory under 1200 MB for random bytes.\n");
 
-    std::printf("\nA full text box: a device sends random bytes as fast as the line takes them into a\n"
-                "program in a memory control group; each time the box is full (one message each),\n"
-                "the text is checked against what was sent, then selected whole and deleted.\n");
-    runFullInGroup(quick ? 300'000'000 : 1'200'000'000, qint64(600) * 1024 * 1024);
-    std::printf("Target: it lives, one message each filling, and shows exactly every byte sent.\n");
+    // A filling takes about as long as the budget, so a limit twice the
+    // size takes twice as long: the quick run keeps to the smallest.
+    const std::vector<int> limits = quick ? std::vector<int>{256} : std::vector<int>{256, 512, 1024};
+    const FloodLength length = quick ? FloodLength{1, 0, 120} : FloodLength{2, 20, 150};
+    std::printf("\nA full text box: a device floods the line as fast as it takes bytes into a program in a\n"
+                "memory control group; each time the box is full (one message each), the text is checked\n"
+                "against what was sent, then selected whole and deleted, and the flood goes on.\n");
+    if (quick)
+        std::printf("--quick: the %d MiB rows only, one filling each, at most %.0f s a row.\n", limits.front(),
+                    length.seconds);
+    else
+        std::printf("Two fillings a row, one where the first took over %.0f s; at most %.0f s a row.\n",
+                    length.secondWithin, length.seconds);
+    std::printf("%5s %-22s %-5s %4s %5s %7s %8s %8s %-6s %4s %4s %7s %8s %5s %7s %6s %6s  %s\n", "MiB", "text",
+                "lived", "exit", "kills", "budget", "sent MB", "shown MB", "same", "fill", "msgs", "held MB",
+                "peak RSS", "% lim", "group", "fill1 s", "time s", "");
+    for (const int limit : limits) {
+        for (const Flood &flood : Floods)
+            runFullInGroup(limit, flood, length);
+    }
+    std::printf("MiB: the group's memory limit; exit: the exit code, or the signal that killed it;\n"
+                "kills: by the kernel's out-of-memory killer; budget: the box's memory budget, MB;\n"
+                "same: the text shown is exactly what was sent (\"so far\": as far as it came);\n"
+                "fill, msgs: fillings, and messages saying the box is full; held MB: the most taken from\n"
+                "the line (the pseudo-terminal's buffer included) but not shown while full; peak RSS:\n"
+                "the process's peak resident memory, MB (for a row that ended early, as last reported),\n"
+                "and as a share of the limit; group: the group's own peak, MiB; fill1 s: when the box\n"
+                "was first full; time s: the whole row.\n"
+                "Target: every row lives, one message each filling, and shows exactly every byte sent.\n");
     return 0;
 }
 

@@ -1,9 +1,7 @@
+#include "Comm1.h"
 #include "DisplayCheck.h"
 #include "Form1.h"
 #include "Host.h"
-#include "MemoryBudget.h"
-#include "MemoryLimit.h"
-#include "SerialPortControl.h"
 #include "TerminationSignals.h"
 
 #include <QtWidgets/QApplication>
@@ -33,11 +31,7 @@ int main(int argc, char *argv[])
     Host host(u"linewatch"_s);
     int status = 0;
     {
-        // What may wait unread is scaled to the memory the program may use:
-        // reception holds a few times that outside the text.
-        Form1 form(host, std::make_unique<SerialPortControl>(
-                             SerialPortControl::DeviceMap(&SerialPortControl::defaultLocation),
-                             MemoryBudget::receiveLimitFor(MemoryLimit::available())));
+        Form1 form(host, makeComm1());
         status = host.run(form.window(), [&form] { form.Form_Load(); });
     }
     // The port is closed and put back with the form. Only then may a signal
