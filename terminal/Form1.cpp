@@ -73,6 +73,13 @@ Form1::Form1(Host &host, std::unique_ptr<SerialControl> comm1)
         &Text1, &TextBox::transferRefused, &m_host,
         [this](qsizetype characters) { m_host.messageBox(transferRefusedMessage(characters)); },
         Qt::QueuedConnection);
+    // What else fails of the user's doing in Text1 (memory running out on a
+    // paste, say) is told in the default report's words, and the program
+    // goes on with the text as it was. Text1 tells it from the event loop
+    // itself, once for a burst while it is being told: connected directly,
+    // so that failures while this box is up are not told again after it.
+    QObject::connect(&Text1, &TextBox::actionFailed, &m_host,
+                     [this](const ErrorReport &failure) { m_host.messageBox(Host::defaultReportText(failure)); });
 
     m_host.connect(&Command1, &CommandButton::Click, [this] { Command1_Click(); });
     m_host.connect(&Command2, &CommandButton::Click, [this] { Command2_Click(); });

@@ -7,8 +7,9 @@
 
 // The one way a failed operation on a control is reported: a 32-bit signed
 // number and a description. Controls throw it; the window host catches it at
-// its single dispatch point (or inside an armed error trap) and never lets it
-// cross the event loop.
+// its single dispatch point (or inside an armed error trap), a widget at the
+// catch point of its entries from Qt, and neither lets it cross the event
+// loop.
 //
 // The numbers are stable and listed in the README; a description names the
 // device and the operating system's reason where there is one.
@@ -16,6 +17,15 @@ class ErrorReport : public std::exception
 {
 public:
     ErrorReport(std::int32_t number, QString description);
+
+    // What a catch point reports for whatever was thrown: an ErrorReport as
+    // it is; anything else as InternalFailure, described as "Out of memory"
+    // for std::bad_alloc, by its what() for any other std::exception, and
+    // as "Unknown failure" for what is no exception class at all (or for
+    // no exception).
+    static ErrorReport fromException(const std::exception_ptr &failure);
+    // The same for the exception being handled: only inside a catch block.
+    static ErrorReport fromCurrentException() { return fromException(std::current_exception()); }
 
     std::int32_t Number() const noexcept { return m_number; }
     const QString &Description() const noexcept { return m_description; }
@@ -41,4 +51,5 @@ inline constexpr std::int32_t DeviceInUse = 1012;          // another program ho
 inline constexpr std::int32_t NotATerminal = 1013;         // the path is not a serial device
 inline constexpr std::int32_t OpenFailed = 1014;           // any other reason the open failed
 inline constexpr std::int32_t ConfigurationFailed = 1015;  // the device refused the line settings
+inline constexpr std::int32_t InternalFailure = 1099;      // memory exhausted, a library's exception
 } // namespace ErrorNumber

@@ -10,16 +10,10 @@
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QMessageBox>
 
-#include <new>
+#include <optional>
 #include <utility>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-// Raised for a failure that is not a control's own (memory exhausted, a
-// library's exception): reported like any other, not left to terminate().
-constexpr std::int32_t InternalFailure = 1099;
-} // namespace
 
 Host::Host(QString applicationTitle, QObject *parent)
     : QObject(parent)
@@ -123,19 +117,17 @@ void Host::runHandler(const std::function<void()> &handler)
     // The default report's own box runs inside this count too, so events
     // arriving while it is up are held back and then dropped with the program.
     const auto done = qScopeGuard([this] { --m_running; });
+    std::optional<ErrorReport> failure;
     try {
         handler();
-    } catch (const ErrorReport &failure) {
-        defaultReport(failure);
-    } catch (const std::bad_alloc &) {
-        defaultReport(ErrorReport(InternalFailure, u"Out of memory"_s));
-    } catch (const std::exception &failure) {
-        defaultReport(ErrorReport(InternalFailure, QString::fromLocal8Bit(failure.what())));
     } catch (...) {
-        // Not an exception class at all (a library throwing an int, say):
-        // nothing to describe it by, and it must not unwind into Qt either.
-        defaultReport(ErrorReport(InternalFailure, u"Unknown failure"_s));
+        // Whatever it was (memory running out, a library's exception, not
+        // even an exception class), it must not unwind into Qt.
+        failure = ErrorReport::fromCurrentException();
     }
+    // Outside the catch block: the box runs an event loop of its own.
+    if (failure)
+        defaultReport(*failure);
 }
 
 void Host::defaultReport(const ErrorReport &failure)

@@ -78,12 +78,15 @@ TextBox::TextBox(QWidget *parent)
     updateMetrics();
     updateScrollBars();
     m_appendRepaint.setSingleShot(true);
-    connect(&m_appendRepaint, &QTimer::timeout, this, &TextBox::showAppended);
+    connect(&m_appendRepaint, &QTimer::timeout, this, [this] { m_guard.run([this] { showAppended(); }); });
     connect(&m_memory, &MemoryBudget::roomAvailable, this, &TextBox::roomAvailable);
     connect(QGuiApplication::styleHints(), &QStyleHints::cursorFlashTimeChanged, this, [this] {
-        if (hasFocus())
-            restartCaretBlink();
+        m_guard.run([this] {
+            if (hasFocus())
+                restartCaretBlink();
+        });
     });
+    connect(&m_guard, &WidgetGuard::failed, this, &TextBox::actionFailed);
 }
 
 TextBox::~TextBox() = default;
@@ -111,13 +114,13 @@ void TextBox::selectAll()
 void TextBox::undo()
 {
     if (m_content.canUndo() && roomFor(MemoryBudget::EditCost))
-        showChange(m_content.undo());
+        showChange(edited([](EditableText &text) { return text.undo(); }));
 }
 
 void TextBox::redo()
 {
     if (m_content.canRedo() && roomFor(MemoryBudget::EditCost))
-        showChange(m_content.redo());
+        showChange(edited([](EditableText &text) { return text.redo(); }));
 }
 
 bool TextBox::roomFor(qsizetype bytes)
@@ -210,6 +213,11 @@ void TextBox::scrollToPosition(qsizetype position)
 
 QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
 {
+    return m_guard.run([this, query] { return inputMethodAnswer(query); }, [] { return QVariant(); });
+}
+
+QVariant TextBox::inputMethodAnswer(Qt::InputMethodQuery query) const
+{
     const auto [start, end] = m_content.surroundingRange();
     const qsizetype cursor = m_content.cursor();
     const TextValue &text = m_content.text();
@@ -239,7 +247,27 @@ QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
     }
 }
 
+// An event whose handling failed counts as handled: nothing else is to act
+// on it instead.
 bool TextBox::event(QEvent *event)
+{
+    return m_guard.run([this, event] { return boxEvent(event); }, [event] {
+        event->accept();
+        return true;
+    });
+}
+
+// The viewport's events (paint, the pointer, the wheel, drag and drop, the
+// context menu) come here from its event filter, not through event().
+bool TextBox::viewportEvent(QEvent *event)
+{
+    return m_guard.run([this, event] { return QAbstractScrollArea::viewportEvent(event); }, [event] {
+        event->accept();
+        return true;
+    });
+}
+
+bool TextBox::boxEvent(QEvent *event)
 {
     // The box's own paint is its frame (the text is the viewport's); the
     // style's scroll-area frame looks the same with and without the focus,
@@ -382,18 +410,26 @@ void TextBox::inputMethodEvent(QInputMethodEvent *event)
 {
     const QString commit = event->commitString();
     const bool gettingInput = !commit.isEmpty() || event->replacementLength() > 0 || event->preeditString() != m_preedit;
-    // Input, composed or committed, takes the place of the selection, and
-    // the composition's commit joins that into one undo step.
-    if (gettingInput && m_content.hasSelection())
-        showChange(m_content.replaceSelection(QString(), EditableText::Step::Typing));
-    if (!commit.isEmpty() || event->replacementLength() > 0) {
-        // A replacement is around the caret, within the text the input
-        // method was told of.
-        const auto [start, end] = m_content.surroundingRange();
-        const qsizetype from = std::clamp(m_content.cursor() + event->replacementStart(), start, end);
-        const qsizetype to = std::clamp(from + event->replacementLength(), from, end);
-        showChange(m_content.replaceRange(from, to, commit, EditableText::Step::Typing));
-    }
+    const bool replacing = !commit.isEmpty() || event->replacementLength() > 0;
+    // Both steps or neither.
+    const auto [removed, replaced] = edited([&](EditableText &text) {
+        std::pair<EditableText::Change, EditableText::Change> changes;
+        // Input, composed or committed, takes the place of the selection,
+        // and the composition's commit joins that into one undo step.
+        if (gettingInput && text.hasSelection())
+            changes.first = text.replaceSelection(QString(), EditableText::Step::Typing);
+        if (replacing) {
+            // A replacement is around the caret, within the text the input
+            // method was told of.
+            const auto [start, end] = text.surroundingRange();
+            const qsizetype from = std::clamp(text.cursor() + event->replacementStart(), start, end);
+            const qsizetype to = std::clamp(from + event->replacementLength(), from, end);
+            changes.second = text.replaceRange(from, to, commit, EditableText::Step::Typing);
+        }
+        return changes;
+    });
+    showChange(removed);
+    showChange(replaced);
     m_preedit = event->preeditString();
     m_preeditCursor = m_preedit.size();
     m_preeditFormats.clear();
@@ -435,13 +471,16 @@ QRect TextBox::caretRectAt(qsizetype position, qsizetype extraColumns) const
     return QRect(clampedX, top, m_caretWidth, m_painter.lineHeight());
 }
 
+// Called from the scroll bars' signals.
 void TextBox::scrollContentsBy(int dx, int dy)
 {
     Q_UNUSED(dy);
-    if (m_appending && dx == 0)
-        return;
-    m_shownTop = verticalScrollBar()->value();
-    viewport()->update();
+    m_guard.run([this, dx] {
+        if (m_appending && dx == 0)
+            return;
+        m_shownTop = verticalScrollBar()->value();
+        viewport()->update();
+    });
 }
 
 void TextBox::repaintForAppend(qsizetype line, qsizetype column)

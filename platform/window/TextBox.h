@@ -4,6 +4,7 @@
 #include "MemoryBudget.h"
 #include "TextPainter.h"
 #include "TextValue.h"
+#include "WidgetGuard.h"
 
 #include <QtWidgets/QAbstractScrollArea>
 
@@ -16,6 +17,8 @@
 #include <QtGui/QTextLayout>
 
 #include <memory>
+#include <optional>
+#include <type_traits>
 
 class QMenu;
 class QMimeData;
@@ -79,6 +82,15 @@ class TextMimeData;
 // text while the box is full lets go of the undo history and of the
 // selection it offered the platform, so that what was removed is really
 // given back.
+//
+// An edit of the user's happens whole or not at all: one that fails (memory
+// runs out on a paste, an ErrorReport from below) leaves the text, the caret
+// and the undo history as they were (only when showing a complete edit
+// fails does the edit stand). Either way the box says so once
+// (actionFailed()). Every call Qt makes into it (events, input method
+// queries, its context menu, assistive technology, the platform's clipboard
+// asking for a copy) runs through one catch point (WidgetGuard): nothing
+// thrown there reaches Qt.
 //
 // It does not interpret what it shows: no rich text, no markup, no links.
 class TextBox : public QAbstractScrollArea
@@ -160,9 +172,16 @@ Q_SIGNALS:
     // for each copy, however often it is asked for. Always queued: it never
     // comes inside the platform's clipboard handling.
     void transferRefused(qsizetype characters);
+    // Something the user did failed (out of memory on a paste, say), or a
+    // call from assistive technology or the platform failed and was
+    // answered with nothing. Always from the event loop, and once for a
+    // burst: failures while one is waiting to be told, or while its
+    // receivers run, are dropped (WidgetGuard).
+    void actionFailed(const ErrorReport &failure);
 
 protected:
     bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -183,6 +202,8 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    friend class TextBoxAccessible;
+
     using Move = EditableText::Move;
     // What a key the box takes does to it.
     using KeyAction = void (*)(TextBox &box, const QKeyEvent &event);
@@ -193,15 +214,29 @@ private:
     static void lineBreakKey(TextBox &box, const QKeyEvent &event);
     template<Move move, bool extendSelection>
     static void moveKey(TextBox &box, const QKeyEvent &event);
+    // Delete, Backspace and their word forms.
+    template<EditableText::Change (EditableText::*remove)(bool), bool forward>
+    static void removeKey(TextBox &box, const QKeyEvent &event);
     void moveCursor(Move move, bool extendSelection);
 
+    // What event() and viewportEvent() do, inside the catch point.
+    bool boxEvent(QEvent *event);
+    QVariant inputMethodAnswer(Qt::InputMethodQuery query) const;
+
+    // Runs an edit of the content on a copy, which takes the content's place
+    // only once the edit is complete: an edit that fails part of the way
+    // (the model's operations do not undo what they did before a failure)
+    // leaves the content as it was. Returns what it changed, to be shown.
+    template<typename Edit>
+    auto edited(Edit edit);
     // Whether an edit adding `bytes` of storage fits in the budget; says so
     // when not.
     bool roomFor(qsizetype bytes);
     // Puts the text a clipboard or a drop holds in place of the selection,
-    // unless the budget refuses it; whether it did. Text copied in this
-    // process is shared, not copied.
-    bool insertFrom(const QMimeData *mimeData);
+    // or at `position` (a drop's) when one is given, unless the budget
+    // refuses it; whether it did. Text copied in this process is shared,
+    // not copied.
+    bool insertFrom(const QMimeData *mimeData, std::optional<qsizetype> position = std::nullopt);
     // The selection, as the clipboard and drags take it.
     TextMimeData *selectionData() const;
     // Offers the selection to the platform's selection clipboard, after the
@@ -237,6 +272,9 @@ private:
     void showAppended();
     void drawFocusFrame();
 
+    // First, so that it is the last to go: Qt may call in until then. It
+    // notes failures even for the box's queries, which are const.
+    mutable WidgetGuard m_guard;
     // The scroll area's own bars, which it owns.
     ScrollBar *m_verticalBar = nullptr;
     ScrollBar *m_horizontalBar = nullptr;
@@ -277,3 +315,15 @@ private:
     bool m_appending = false;
     MemoryBudget m_memory;
 };
+
+template<typename Edit>
+auto TextBox::edited(Edit edit)
+{
+    // The copy shares the text, its index and the history's values: it
+    // costs a few references per undo step, not the characters.
+    EditableText working = m_content;
+    auto changes = edit(working);
+    static_assert(std::is_nothrow_move_assignable_v<EditableText>, "taking the copy's place must not fail half-way");
+    m_content = std::move(working);
+    return changes;
+}

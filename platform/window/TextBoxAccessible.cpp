@@ -241,6 +241,13 @@ QString answer(const TextValue &text, int length, Relation relation, QAccessible
     return text.mid(item.start, item.end - item.start);
 }
 
+// What a query whose answer failed says: no item.
+QString noItem(int *startOffset, int *endOffset)
+{
+    *startOffset = *endOffset = -1;
+    return {};
+}
+
 } // namespace
 
 TextBoxAccessible::TextBoxAccessible(TextBox *textBox)
@@ -250,9 +257,11 @@ TextBoxAccessible::TextBoxAccessible(TextBox *textBox)
 
 QAccessibleInterface *TextBoxAccessible::create(const QString &className, QObject *object)
 {
-    if (className == QLatin1String("TextBox") && object && object->isWidgetType())
-        return new TextBoxAccessible(static_cast<TextBox *>(object));
-    return nullptr;
+    if (className != QLatin1String("TextBox") || !object || !object->isWidgetType())
+        return nullptr;
+    auto *textBox = static_cast<TextBox *>(object);
+    return textBox->m_guard.run([textBox]() -> QAccessibleInterface * { return new TextBoxAccessible(textBox); },
+                                [] { return nullptr; });
 }
 
 // A screen reader speaks what an event carries, and Qt's AT-SPI bridge sends
@@ -298,6 +307,12 @@ TextBox *TextBoxAccessible::textBox() const
     return static_cast<TextBox *>(widget());
 }
 
+template<typename Call, typename Fallback>
+auto TextBoxAccessible::guarded(Call &&call, Fallback &&fallback) const
+{
+    return textBox()->m_guard.run(std::forward<Call>(call), std::forward<Fallback>(fallback));
+}
+
 void *TextBoxAccessible::interface_cast(QAccessible::InterfaceType type)
 {
     if (type == QAccessible::TextInterface)
@@ -307,25 +322,34 @@ void *TextBoxAccessible::interface_cast(QAccessible::InterfaceType type)
 
 QAccessible::State TextBoxAccessible::state() const
 {
-    QAccessible::State state = QAccessibleWidget::state();
-    state.editable = true;
-    state.multiLine = true;
-    state.selectableText = true;
-    return state;
+    return guarded(
+        [this] {
+            QAccessible::State state = QAccessibleWidget::state();
+            state.editable = true;
+            state.multiLine = true;
+            state.selectableText = true;
+            return state;
+        },
+        [] { return QAccessible::State(); });
 }
 
 void TextBoxAccessible::selection(int selectionIndex, int *startOffset, int *endOffset) const
 {
     *startOffset = *endOffset = 0;
-    if (selectionIndex != 0 || selectionCount() == 0)
-        return;
-    *startOffset = toOffset(textBox()->selectionStart());
-    *endOffset = toOffset(textBox()->selectionEnd());
+    guarded(
+        [&] {
+            if (selectionIndex != 0 || selectionCount() == 0)
+                return;
+            *startOffset = toOffset(textBox()->selectionStart());
+            *endOffset = toOffset(textBox()->selectionEnd());
+        },
+        [&] { *startOffset = *endOffset = 0; });
 }
 
 int TextBoxAccessible::selectionCount() const
 {
-    return textBox()->selectionStart() == textBox()->selectionEnd() ? 0 : 1;
+    return guarded([this] { return textBox()->selectionStart() == textBox()->selectionEnd() ? 0 : 1; },
+                   [] { return 0; });
 }
 
 void TextBoxAccessible::addSelection(int startOffset, int endOffset)
@@ -336,54 +360,75 @@ void TextBoxAccessible::addSelection(int startOffset, int endOffset)
 
 void TextBoxAccessible::removeSelection(int selectionIndex)
 {
-    if (selectionIndex == 0)
-        textBox()->setCursorPosition(textBox()->cursorPosition());
+    guarded(
+        [&] {
+            if (selectionIndex == 0)
+                textBox()->setCursorPosition(textBox()->cursorPosition());
+        },
+        [] {});
 }
 
 void TextBoxAccessible::setSelection(int selectionIndex, int startOffset, int endOffset)
 {
-    if (selectionIndex == 0)
-        textBox()->setSelection(startOffset, endOffset);
+    guarded(
+        [&] {
+            if (selectionIndex == 0)
+                textBox()->setSelection(startOffset, endOffset);
+        },
+        [] {});
 }
 
 int TextBoxAccessible::cursorPosition() const
 {
-    return toOffset(textBox()->cursorPosition());
+    return guarded([this] { return toOffset(textBox()->cursorPosition()); }, [] { return 0; });
 }
 
 void TextBoxAccessible::setCursorPosition(int position)
 {
-    textBox()->setCursorPosition(position);
+    guarded([&] { textBox()->setCursorPosition(position); }, [] {});
 }
 
 QString TextBoxAccessible::text(int startOffset, int endOffset) const
 {
-    return textBox()->Text().mid(startOffset, endOffset - startOffset);
+    return guarded([&] { return textBox()->Text().mid(startOffset, endOffset - startOffset); },
+                   [] { return QString(); });
 }
 
 int TextBoxAccessible::characterCount() const
 {
-    return toOffset(textBox()->Text().size());
+    return guarded([this] { return toOffset(textBox()->Text().size()); }, [] { return 0; });
 }
 
 QRect TextBoxAccessible::characterRect(int offset) const
 {
-    const QRect cell = textBox()->characterRect(offset);
-    return QRect(textBox()->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+    return guarded(
+        [&] {
+            const QRect cell = textBox()->characterRect(offset);
+            return QRect(textBox()->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+        },
+        [] { return QRect(); });
 }
 
 int TextBoxAccessible::offsetAtPoint(const QPoint &point) const
 {
-    const QPoint inViewport = textBox()->viewport()->mapFromGlobal(point);
-    if (!textBox()->viewport()->rect().contains(inViewport))
-        return -1;
-    return toOffset(textBox()->positionAt(inViewport));
+    return guarded(
+        [&] {
+            const QPoint inViewport = textBox()->viewport()->mapFromGlobal(point);
+            if (!textBox()->viewport()->rect().contains(inViewport))
+                return -1;
+            return toOffset(textBox()->positionAt(inViewport));
+        },
+        [] { return -1; });
 }
 
 void TextBoxAccessible::scrollToSubstring(int startIndex, int endIndex)
 {
-    textBox()->scrollToPosition(endIndex);
-    textBox()->scrollToPosition(startIndex);
+    guarded(
+        [&] {
+            textBox()->scrollToPosition(endIndex);
+            textBox()->scrollToPosition(startIndex);
+        },
+        [] {});
 }
 
 QString TextBoxAccessible::attributes(int offset, int *startOffset, int *endOffset) const
@@ -398,19 +443,26 @@ QString TextBoxAccessible::attributes(int offset, int *startOffset, int *endOffs
 QString TextBoxAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int *startOffset,
                                         int *endOffset) const
 {
-    return answer(textBox()->Text(), characterCount(), Relation::At, boundaryType, offset, startOffset, endOffset);
+    return guarded(
+        [&] { return answer(textBox()->Text(), characterCount(), Relation::At, boundaryType, offset, startOffset,
+                            endOffset); },
+        [&] { return noItem(startOffset, endOffset); });
 }
 
 QString TextBoxAccessible::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType, int *startOffset,
                                             int *endOffset) const
 {
-    return answer(textBox()->Text(), characterCount(), Relation::Before, boundaryType, offset, startOffset,
-                  endOffset);
+    return guarded(
+        [&] { return answer(textBox()->Text(), characterCount(), Relation::Before, boundaryType, offset, startOffset,
+                            endOffset); },
+        [&] { return noItem(startOffset, endOffset); });
 }
 
 QString TextBoxAccessible::textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType, int *startOffset,
                                            int *endOffset) const
 {
-    return answer(textBox()->Text(), characterCount(), Relation::After, boundaryType, offset, startOffset,
-                  endOffset);
+    return guarded(
+        [&] { return answer(textBox()->Text(), characterCount(), Relation::After, boundaryType, offset, startOffset,
+                            endOffset); },
+        [&] { return noItem(startOffset, endOffset); });
 }

@@ -17,6 +17,10 @@ class TextBox;
 // range, or textAtOffset() with NoBoundary): events carry at most
 // AnnouncedLength characters of a change, and the item queries read a window
 // around their offset and answer at most PieceLength characters.
+//
+// Assistive technology calls it from Qt's event handling; every call runs
+// through the box's catch point, so that what fails (memory running out on a
+// long read) answers nothing, and the box tells the failure (actionFailed()).
 class TextBoxAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
@@ -93,4 +97,8 @@ public:
 
 private:
     TextBox *textBox() const;
+    // Runs a call from assistive technology through the box's catch point:
+    // one that fails answers what `fallback` returns, nothing or none.
+    template<typename Call, typename Fallback>
+    auto guarded(Call &&call, Fallback &&fallback) const;
 };

@@ -23,7 +23,7 @@ void TextBox::cut()
     if (!m_content.hasSelection())
         return;
     copy();
-    showChange(m_content.removeSelection());
+    showChange(edited([](EditableText &text) { return text.removeSelection(); }));
 }
 
 void TextBox::paste(QClipboard::Mode mode)
@@ -31,21 +31,31 @@ void TextBox::paste(QClipboard::Mode mode)
     insertFrom(QGuiApplication::clipboard()->mimeData(mode));
 }
 
-bool TextBox::insertFrom(const QMimeData *mimeData)
+bool TextBox::insertFrom(const QMimeData *mimeData, std::optional<qsizetype> position)
 {
     if (!mimeData || !mimeData->hasText())
         return false;
+    const auto insert = [this, position](const TextValue &inserted) {
+        // The caret goes to a drop's place with the text, or not at all.
+        showChange(edited([position, &inserted](EditableText &text) {
+            if (position)
+                text.placeCursor(*position, false);
+            return text.replaceSelection(inserted);
+        }));
+    };
     // Characters copied in this process are shared, not copied again.
     if (const auto *own = qobject_cast<const TextMimeData *>(mimeData)) {
         if (own->value().isEmpty() || !roomFor(MemoryBudget::EditCost))
             return false;
-        showChange(m_content.replaceSelection(own->value()));
+        insert(own->value());
         return true;
     }
+    // Another program's text is read here whole: that, and storing it, may
+    // run out of memory, with nothing changed yet.
     const QString text = mimeData->text();
     if (text.isEmpty() || !roomFor(MemoryBudget::storageOf(text) + MemoryBudget::EditCost))
         return false;
-    showChange(m_content.replaceSelection(text));
+    insert(text);
     return true;
 }
 
@@ -54,15 +64,21 @@ TextMimeData *TextBox::selectionData() const
     const qsizetype start = selectionStart();
     const TextValue selected = m_content.text().slice(start, selectionEnd() - start);
     // Told from inside the platform's clipboard handling: said later, from
-    // the event loop, and not at all once the box is gone.
+    // the event loop, and not at all once the box is gone. A copy that
+    // failed otherwise is a failure of the box's, told as any other.
     QPointer<TextBox> box(const_cast<TextBox *>(this));
     const qsizetype characters = selected.size();
-    return new TextMimeData(selected, [box, characters] {
+    const auto refused = [box, characters] {
         if (box) {
             QMetaObject::invokeMethod(
                 box.data(), [box, characters] { Q_EMIT box->transferRefused(characters); }, Qt::QueuedConnection);
         }
-    });
+    };
+    const auto failed = [box](const std::exception_ptr &failure) {
+        if (box)
+            box->m_guard.note(failure);
+    };
+    return new TextMimeData(selected, refused, TextMimeData::defaultRoom, failed);
 }
 
 void TextBox::offerSelection()
@@ -76,21 +92,24 @@ std::unique_ptr<QMenu> TextBox::createContextMenu()
 {
     auto menu = std::make_unique<QMenu>(this);
     const bool hasSelection = m_content.hasSelection();
+    // An action runs from the menu's own event handling, outside the box's
+    // events: through the box's catch point of its own.
     const auto add = [this, &menu](const QString &text, QKeySequence::StandardKey key, bool enabled,
                                    auto slot) {
         QAction *action = menu->addAction(text + QChar(u'\t') + QKeySequence(key).toString(QKeySequence::NativeText));
         action->setEnabled(enabled);
-        connect(action, &QAction::triggered, this, slot);
+        connect(action, &QAction::triggered, this, [this, slot] { m_guard.run(slot); });
     };
-    add(tr("&Undo"), QKeySequence::Undo, isUndoAvailable(), &TextBox::undo);
-    add(tr("&Redo"), QKeySequence::Redo, isRedoAvailable(), &TextBox::redo);
+    add(tr("&Undo"), QKeySequence::Undo, isUndoAvailable(), [this] { undo(); });
+    add(tr("&Redo"), QKeySequence::Redo, isRedoAvailable(), [this] { redo(); });
     menu->addSeparator();
-    add(tr("Cu&t"), QKeySequence::Cut, hasSelection, &TextBox::cut);
-    add(tr("&Copy"), QKeySequence::Copy, hasSelection, &TextBox::copy);
+    add(tr("Cu&t"), QKeySequence::Cut, hasSelection, [this] { cut(); });
+    add(tr("&Copy"), QKeySequence::Copy, hasSelection, [this] { copy(); });
     // What the clipboard holds is asked, not read: it may be a gigabyte.
     const QMimeData *clipboard = QGuiApplication::clipboard()->mimeData();
     add(tr("&Paste"), QKeySequence::Paste, clipboard && clipboard->hasText(), [this] { paste(); });
-    add(tr("Delete"), QKeySequence::Delete, hasSelection, [this] { showChange(m_content.removeSelection()); });
+    add(tr("Delete"), QKeySequence::Delete, hasSelection,
+        [this] { showChange(edited([](EditableText &text) { return text.removeSelection(); })); });
     menu->addSeparator();
     add(tr("Select All"), QKeySequence::SelectAll, m_content.size() > 0 && !m_content.allSelected(), [this] {
         selectAll();

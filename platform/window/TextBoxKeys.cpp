@@ -31,6 +31,12 @@ void TextBox::moveKey(TextBox &box, const QKeyEvent &)
     box.moveCursor(move, extendSelection);
 }
 
+template<EditableText::Change (EditableText::*remove)(bool), bool forward>
+void TextBox::removeKey(TextBox &box, const QKeyEvent &)
+{
+    box.showChange(box.edited([](EditableText &text) { return (text.*remove)(forward); }));
+}
+
 TextBox::KeyAction TextBox::keyAction(const QKeyEvent &event)
 {
     struct StandardKey
@@ -77,16 +83,14 @@ TextBox::KeyAction TextBox::keyAction(const QKeyEvent &event)
         StandardKey{QKeySequence::SelectEndOfLine, &moveKey<Move::EndOfLine, true>},
         StandardKey{QKeySequence::SelectStartOfDocument, &moveKey<Move::StartOfText, true>},
         StandardKey{QKeySequence::SelectEndOfDocument, &moveKey<Move::EndOfText, true>},
-        StandardKey{QKeySequence::Delete,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(true)); }},
-        StandardKey{QKeySequence::Backspace,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(false)); }},
-        StandardKey{QKeySequence::DeleteStartOfWord,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeWord(false)); }},
-        StandardKey{QKeySequence::DeleteEndOfWord,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeWord(true)); }},
+        StandardKey{QKeySequence::Delete, &removeKey<&EditableText::removeAround, true>},
+        StandardKey{QKeySequence::Backspace, &removeKey<&EditableText::removeAround, false>},
+        StandardKey{QKeySequence::DeleteStartOfWord, &removeKey<&EditableText::removeWord, false>},
+        StandardKey{QKeySequence::DeleteEndOfWord, &removeKey<&EditableText::removeWord, true>},
         StandardKey{QKeySequence::DeleteEndOfLine,
-                    [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeToEndOfLine()); }},
+                    [](TextBox &box, const QKeyEvent &) {
+                        box.showChange(box.edited([](EditableText &text) { return text.removeToEndOfLine(); }));
+                    }},
         // The box's one line break is the serial line's.
         StandardKey{QKeySequence::InsertParagraphSeparator, &TextBox::lineBreakKey},
         StandardKey{QKeySequence::InsertLineSeparator, &TextBox::lineBreakKey},
@@ -98,19 +102,22 @@ TextBox::KeyAction TextBox::keyAction(const QKeyEvent &event)
     // Backspace, with or without Shift, is bound in no scheme but the Mac's
     // (Meta+H above); Qt's own text widgets take the key itself.
     if (event.key() == Qt::Key_Backspace && !(event.modifiers() & ~Qt::ShiftModifier))
-        return [](TextBox &box, const QKeyEvent &) { box.showChange(box.m_content.removeAround(false)); };
+        return &removeKey<&EditableText::removeAround, false>;
     if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) || !isTyping(event.text()))
         return nullptr;
     return [](TextBox &box, const QKeyEvent &typed) {
-        if (box.roomFor(MemoryBudget::storageOf(typed.text()) + MemoryBudget::EditCost))
-            box.showChange(box.m_content.replaceSelection(typed.text(), EditableText::Step::Typing));
+        if (box.roomFor(MemoryBudget::storageOf(typed.text()) + MemoryBudget::EditCost)) {
+            box.showChange(box.edited([&typed](EditableText &text) {
+                return text.replaceSelection(typed.text(), EditableText::Step::Typing);
+            }));
+        }
     };
 }
 
 void TextBox::lineBreakKey(TextBox &box, const QKeyEvent &)
 {
     if (box.roomFor(MemoryBudget::EditCost))
-        box.showChange(box.m_content.replaceSelection(u"\r\n"_s));
+        box.showChange(box.edited([](EditableText &text) { return text.replaceSelection(u"\r\n"_s); }));
 }
 
 void TextBox::keyPressEvent(QKeyEvent *event)

@@ -149,7 +149,7 @@ void TextBox::startDrag()
     // A move within the box was the drop's work.
     if (action == Qt::MoveAction && drag && !fromThisBox(drag->target(), this) && selectionStart() == start
         && selectionEnd() == end)
-        showChange(m_content.removeSelection());
+        showChange(edited([](EditableText &text) { return text.removeSelection(); }));
 }
 
 void TextBox::dragEnterEvent(QDragEnterEvent *event)
@@ -198,13 +198,12 @@ void TextBox::dropEvent(QDropEvent *event)
             event->ignore();
             return;
         }
-        showChange(m_content.moveSelection(position));
+        showChange(edited([position](EditableText &text) { return text.moveSelection(position); }));
         event->acceptProposedAction();
         return;
     }
-    const EditableText::Change placed = m_content.placeCursor(position, false);
-    if (!insertFrom(event->mimeData())) {
-        showChange(placed);
+    if (!insertFrom(event->mimeData(), position)) {
+        showChange(m_content.placeCursor(position, false));
         event->ignore();
         return;
     }

@@ -21,10 +21,11 @@ bool isPlainText(const QString &mimeType)
 
 } // namespace
 
-TextMimeData::TextMimeData(TextValue text, std::function<void()> refused, Room room)
+TextMimeData::TextMimeData(TextValue text, std::function<void()> refused, Room room, Failed failed)
     : m_text(std::move(text))
     , m_refused(std::move(refused))
     , m_room(std::move(room))
+    , m_failed(std::move(failed))
 {
 }
 
@@ -48,23 +49,49 @@ QVariant TextMimeData::retrieveData(const QString &mimeType, QMetaType type) con
     if (!isPlainText(mimeType))
         return {};
     try {
-        // Another program gets bytes; this one, a string.
-        if (type.id() == QMetaType::QByteArray) {
-            // UTF-8 takes one to three bytes a character: only a selection
-            // near the limit is worth counting exactly first.
-            const qint64 characters = m_text.size();
-            if (fits(3 * characters) || (fits(characters) && fits(utf8Size())))
-                return utf8();
-        } else if (fits(2 * static_cast<qint64>(m_text.size()))) {
-            return m_text.toString();
-        }
+        QVariant copy = copyFor(type);
+        if (copy.isValid())
+            return copy;
+        tellOnce(m_refused);
     } catch (const std::bad_alloc &) {
         // Memory ran out on the way after all: refused like any other
         // request that does not fit.
+        tellOnce(m_refused);
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        tellOnce([this, &failure] {
+            if (m_failed)
+                m_failed(failure);
+        });
     }
-    if (!std::exchange(m_refusalTold, true) && m_refused)
-        m_refused();
     return {};
+}
+
+QVariant TextMimeData::copyFor(QMetaType type) const
+{
+    // Another program gets bytes; this one, a string.
+    if (type.id() == QMetaType::QByteArray) {
+        // UTF-8 takes one to three bytes a character: only a selection near
+        // the limit is worth counting exactly first.
+        const qint64 characters = m_text.size();
+        if (fits(3 * characters) || (fits(characters) && fits(utf8Size())))
+            return utf8();
+    } else if (fits(2 * static_cast<qint64>(m_text.size()))) {
+        return m_text.toString();
+    }
+    return {};
+}
+
+void TextMimeData::tellOnce(const std::function<void()> &tell) const noexcept
+{
+    if (std::exchange(m_told, true) || !tell)
+        return;
+    try {
+        tell();
+    } catch (...) {
+        // Its owner could not even be told (no memory left to queue the
+        // news): the reader has its answer all the same.
+    }
 }
 
 bool TextMimeData::fits(qint64 bytes) const

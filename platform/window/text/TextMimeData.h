@@ -4,6 +4,7 @@
 
 #include <QtCore/QMimeData>
 
+#include <exception>
 #include <functional>
 
 // Plain text for the clipboard, the selection and drags, produced only when
@@ -22,7 +23,14 @@
 // platform may copy the data once more on its way out). Otherwise the
 // reader gets nothing, and `refused` is called, once for the life of this
 // object, for its owner to say so. A reader asking again is refused again,
-// quietly.
+// quietly. Memory running out while the copy is made is a refusal too.
+//
+// Nothing thrown while a reader is answered goes back to it (the platform's
+// clipboard, which takes nothing thrown): any other failure also leaves the
+// reader with nothing, and is handed to `failed`, for its owner to report,
+// instead of `refused`: once for the life of this object, whichever comes
+// first. Both are called from inside the reader's request; what they throw
+// is dropped.
 //
 // It offers "text/plain" and nothing else: no rich text, no URLs.
 class TextMimeData : public QMimeData
@@ -31,8 +39,10 @@ class TextMimeData : public QMimeData
 
 public:
     using Room = std::function<qint64()>;
+    using Failed = std::function<void(const std::exception_ptr &failure)>;
 
-    explicit TextMimeData(TextValue text, std::function<void()> refused = {}, Room room = defaultRoom);
+    explicit TextMimeData(TextValue text, std::function<void()> refused = {}, Room room = defaultRoom,
+                          Failed failed = {});
 
     const TextValue &value() const { return m_text; }
 
@@ -50,12 +60,17 @@ protected:
     QVariant retrieveData(const QString &mimeType, QMetaType type) const override;
 
 private:
+    // The copy a reader asks for, or nothing when it does not fit.
+    QVariant copyFor(QMetaType type) const;
     QByteArray utf8() const;
     qint64 utf8Size() const;
     bool fits(qint64 bytes) const;
+    // Calls `tell`, unless a refusal or failure was told before.
+    void tellOnce(const std::function<void()> &tell) const noexcept;
 
     TextValue m_text;
     std::function<void()> m_refused;
     Room m_room;
-    mutable bool m_refusalTold = false;
+    Failed m_failed;
+    mutable bool m_told = false;
 };
