@@ -26,6 +26,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
@@ -465,6 +466,9 @@ TEST_F(SerialPortControlTest, ExitStopsTheReaderBeforeStaticObjectsGoAndPutsTheL
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
+            // A runtime that starts a thread of its own with the first
+            // thread (ThreadSanitizer's does) has started it by now.
+            std::thread([] {}).join();
             threadsBeforeTheOpen = threadsOfThisProcess();
             // Registered before the port opens, so it runs after the
             // control's own exit handling, as a static object's destructor

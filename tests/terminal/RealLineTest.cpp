@@ -128,8 +128,11 @@ TEST_F(RealLineTest, HangUpAgainAndAgainLeaksNothingAndLosesNothing)
     const double cpuUsed = cycling.cpuSeconds();
     const double wallUsed = cycling.wallSeconds();
     EXPECT_TRUE(text1().Text() == expected) << "shown: " << text1().Text().toString().toStdString();
-    EXPECT_EQ(entriesIn(u"/proc/self/fd"_s), descriptorsBefore);
-    EXPECT_EQ(entriesIn(u"/proc/self/task"_s), threadsBefore);
+    // A leak would grow by one with each of the hundred cycles. Qt may start
+    // a pooled painting thread of its own meanwhile, with an event
+    // descriptor, which stays for half a minute.
+    EXPECT_LE(entriesIn(u"/proc/self/fd"_s), descriptorsBefore + 1);
+    EXPECT_LE(entriesIn(u"/proc/self/task"_s), threadsBefore + 1);
     // A thread spinning on a dead line would keep a core busy all along.
     EXPECT_LT(cpuUsed, wallUsed / 2) << cpuUsed << " s of CPU in " << wallUsed << " s";
     EXPECT_TRUE(m_host.messages().isEmpty()) << m_host.messages().join(u'\n').toStdString();

@@ -475,3 +475,18 @@ TEST(EditableTextTest, AWordLongerThanTheScanBlocksIsFoundWhole)
 }
 
 } // namespace
+
+// Between the "\r" and the "\n" of a break a position is past its line's
+// end; a word looked for there is the one where the caret would go, never
+// a character read past the line.
+TEST(EditableTextTest, AWordInsideALineBreakIsTheOneBeforeIt)
+{
+    EditableText text;
+    text.setText(u"ab cd\r\nef"_s);
+    EXPECT_EQ(text.wordAt(6), std::make_pair(qsizetype(3), qsizetype(5)));
+    text.doubleClick(6);
+    EXPECT_EQ(text.selectedText(), u"cd"_s);
+
+    text.setText(u"\r\n"_s);
+    EXPECT_EQ(text.wordAt(1), std::make_pair(qsizetype(0), qsizetype(0)));
+}

@@ -124,6 +124,14 @@ public:
         installResults();
     }
 
+    // Whether `event` is the one saying results wait. It was made on the
+    // worker's thread, under the lock: it is looked at under the lock too.
+    bool saysResultsWait(const QEvent &event) const
+    {
+        const std::lock_guard lock(m_mutex);
+        return event.type() == Receiver::resultsWaiting();
+    }
+
     // On the application's thread.
     void installResults()
     {
@@ -225,7 +233,7 @@ private:
 
 bool Receiver::event(QEvent *event)
 {
-    if (event->type() != resultsWaiting())
+    if (!Worker::instance().saysResultsWait(*event))
         return QObject::event(event);
     Worker::instance().installResults();
     return true;

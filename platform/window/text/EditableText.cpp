@@ -435,7 +435,9 @@ EditableText::Change EditableText::dragTo(qsizetype position)
 
 std::pair<qsizetype, qsizetype> EditableText::wordAt(qsizetype position) const
 {
-    position = clamped(position);
+    // Between the "\r" and the "\n" of a break the position is past its
+    // line's end: the word is looked for where the caret would go.
+    position = offBreak(position);
     const qsizetype line = m_lines.lineAt(position);
     const qsizetype start = m_lines.lineStart(line);
     const qsizetype end = m_lines.lineEnd(line);
