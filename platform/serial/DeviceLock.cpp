@@ -1,5 +1,6 @@
 #include "DeviceLock.h"
 
+#include "LockFileOwner.h"
 #include "SystemError.h"
 #include "UniqueFd.h"
 
@@ -8,9 +9,8 @@
 #include <QtCore/QScopeGuard>
 
 #include <cerrno>
-#include <cstdint>
+#include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 
 #include <fcntl.h>
@@ -27,10 +27,6 @@ constexpr char Directory[] = "/var/lock";
 // A lock file is one short line; more than this is no lock any tool writes.
 constexpr std::size_t MostContent = 128;
 
-// The kernel's highest possible PID (PID_MAX_LIMIT): four bytes that add up
-// to more are no binary PID but something else.
-constexpr std::int64_t PidLimit = std::int64_t(4) * 1024 * 1024;
-
 // How a lock file is opened to be read: never following a link, never
 // waiting on what may stand in the file's place.
 constexpr int LockReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -38,32 +34,6 @@ constexpr int LockReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_
 // Rounds of "judge the lock in the way, remove it if stale, take ours"
 // before a lock that keeps coming back is taken for a live one.
 constexpr int Rounds = 3;
-
-// The PID a lock names, as ASCII (leading blanks, the digits, then a blank,
-// a line end or nothing) or as 4 binary bytes; nothing when the content
-// names no process. Allocates nothing.
-std::optional<pid_t> ownerIn(QByteArrayView content)
-{
-    qsizetype at = 0;
-    while (at < content.size() && (content[at] == ' ' || content[at] == '\t'))
-        ++at;
-    const qsizetype digits = at;
-    std::int64_t pid = 0;
-    while (at < content.size() && content[at] >= '0' && content[at] <= '9' && pid <= PidLimit)
-        pid = pid * 10 + (content[at++] - '0');
-    const bool ended = at == content.size() || content[at] == ' ' || content[at] == '\t'
-        || content[at] == '\n' || content[at] == '\r';
-    if (at > digits && ended && pid > 0 && pid <= PidLimit)
-        return static_cast<pid_t>(pid);
-
-    if (content.size() == sizeof(std::int32_t)) {
-        std::int32_t binary = 0;
-        std::memcpy(&binary, content.data(), sizeof binary);
-        if (binary > 0 && binary <= PidLimit)
-            return static_cast<pid_t>(binary);
-    }
-    return std::nullopt;
-}
 
 QString kindOf(mode_t mode)
 {
@@ -235,7 +205,7 @@ void DeviceLock::judgeExisting(const ProcessProbe &processExists)
                           u"%1 is %2, not a lock file; it is left alone"_s.arg(shownPath,
                                                                              kindOf(judged.status.st_mode)));
 
-    const std::optional<pid_t> owner = ownerIn(judged.content);
+    const std::optional<pid_t> owner = LockFileOwner::ownerIn(judged.content);
     if (!owner)
         SystemError::fail(m_device, EBUSY,
                           u"lock file %1 does not say which process holds the port; it is left alone"_s.arg(
@@ -270,6 +240,6 @@ void DeviceLock::release() noexcept
     char bytes[MostContent];
     const ssize_t got = ::read(fd, bytes, sizeof bytes);
     ::close(fd);
-    if (got > 0 && ownerIn(QByteArrayView(bytes, got)) == ::getpid())
+    if (got > 0 && LockFileOwner::ownerIn(QByteArrayView(bytes, got)) == ::getpid())
         ::unlink(m_path.constData());
 }

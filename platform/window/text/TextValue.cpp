@@ -73,12 +73,23 @@ TextValue TextValue::appended(QStringView tail) const
     TextValue joined = *this;
     if (!m_lineage || m_lineage->newest != size()) {
         // Another value was joined to this one already and writes on in the
-        // open chunk: this join starts a lineage of its own, sharing the
-        // characters as they are.
+        // open chunk, or a join that failed closed it: this join starts a
+        // lineage of its own, sharing the characters as they are.
         joined.sealOpen();
         joined.m_lineage = std::make_shared<Lineage>();
     }
-    joined.appendInPlace(tail);
+    try {
+        joined.appendInPlace(tail);
+    } catch (...) {
+        // A piece may already be in the open chunk, whose count of
+        // characters the lineage shares, past the end of its newest value:
+        // the next join to that value would take those characters for its
+        // own, or write on after them. The chunk cannot be given them back,
+        // so no value writes on in it again; each starts a lineage of its
+        // own at its next join, as an older value does.
+        joined.m_lineage->newest = Lineage::Closed;
+        throw;
+    }
     return joined;
 }
 

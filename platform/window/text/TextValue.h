@@ -30,6 +30,10 @@ struct Node;
 //   was joined to from the other (however many joins between), and by
 //   comparing characters otherwise.
 //
+// An operation that fails for want of memory (std::bad_alloc) changes no
+// value: what each reads, and what a later join to it gives, are as if the
+// operation had not been tried.
+//
 // Values are not shared across threads.
 class TextValue
 {
@@ -81,12 +85,19 @@ public:
 
 private:
     friend class LineIndex;
+    // Fuzzers and tests look at the tree behind a value (its balance, its
+    // summaries, its chunks) through a probe of their own; nothing else does.
+    friend struct TextValueProbe;
     using NodePtr = std::shared_ptr<const TextTree::Node>;
     // The values joined one from the other, newest last: only the newest
     // writes on at the end of the open chunk.
     struct Lineage
     {
+        // The size of the newest value, or Closed.
         qsizetype newest = 0;
+        // No value writes on in the open chunk: a join that failed may have
+        // left characters there that no value holds.
+        static constexpr qsizetype Closed = -1;
     };
 
     static TextValue fromTree(NodePtr tree);
