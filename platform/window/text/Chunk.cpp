@@ -86,6 +86,9 @@ public:
         const std::lock_guard lock(m_mutex);
         if (m_free.empty()) {
             constexpr std::size_t mapping = 2 * 1024 * 1024;
+            // Room for the new slots first: a failure after the mapping
+            // would lose it.
+            m_free.reserve(mapping / m_slotBytes);
             void *memory = ::mmap(nullptr, mapping, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (memory == MAP_FAILED)
                 throw std::bad_alloc();
