@@ -1,16 +1,14 @@
 #include "LineReader.h"
 
 #include "ErrorReport.h"
+#include "ExitList.h"
 #include "ReceiveBuffer.h"
 #include "SystemError.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <mutex>
 #include <system_error>
-#include <vector>
 
 #include <poll.h>
 #include <time.h>
@@ -38,18 +36,6 @@ UniqueFd makeWakeUp(const QString &device)
     return fd;
 }
 
-struct RunningReaders
-{
-    std::mutex mutex;
-    std::vector<LineReader *> readers;
-};
-
-RunningReaders &runningReaders()
-{
-    static RunningReaders running;
-    return running;
-}
-
 } // namespace
 
 LineReader::LineReader(const QString &device, int fd, ReceiveBuffer &buffer, std::int32_t baudRate)
@@ -58,27 +44,19 @@ LineReader::LineReader(const QString &device, int fd, ReceiveBuffer &buffer, std
     , m_wakeUp(makeWakeUp(device))
     , m_gatherMicroseconds(gatherTime(baudRate).count())
 {
-    RunningReaders &running = runningReaders();
-    // Registered after the first device's own handler, so it runs before
-    // that one: no reader reads a device while it is put back.
-    static const bool stoppedAtExit = std::atexit(&LineReader::stopRunningReadersAtExit) == 0;
-    Q_UNUSED(stoppedAtExit);
+    // Listed after its device: stopped at exit before the device is put back.
+    RunningReaders::add(this);
     try {
         m_thread = std::thread([this] { run(); });
     } catch (const std::system_error &failure) {
+        RunningReaders::remove(this);
         failToStart(device, failure.code().value());
     }
-    const std::lock_guard guard(running.mutex);
-    running.readers.push_back(this);
 }
 
 LineReader::~LineReader()
 {
-    {
-        RunningReaders &running = runningReaders();
-        const std::lock_guard guard(running.mutex);
-        std::erase(running.readers, this);
-    }
+    RunningReaders::remove(this);
     stop();
 }
 
@@ -88,14 +66,6 @@ void LineReader::stop() noexcept
     wake();
     if (m_thread.joinable())
         m_thread.join();
-}
-
-void LineReader::stopRunningReadersAtExit()
-{
-    RunningReaders &running = runningReaders();
-    const std::lock_guard guard(running.mutex);
-    for (LineReader *reader : running.readers)
-        reader->stop();
 }
 
 void LineReader::wake() noexcept

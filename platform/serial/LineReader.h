@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ExitList.h"
 #include "UniqueFd.h"
 
 #include <QtCore/QString>
@@ -63,7 +64,8 @@ public:
 private:
     // Wakes the thread and joins it; once only.
     void stop() noexcept;
-    static void stopRunningReadersAtExit();
+    using RunningReaders = ExitList<LineReader, &LineReader::stop>;
+    friend RunningReaders;
     void run() noexcept;
     // Waits the gather time, or less if woken.
     void gather() noexcept;

@@ -1,6 +1,7 @@
 #include "SerialDevice.h"
 
 #include "ErrorReport.h"
+#include "ExitList.h"
 #include "LineSpeed.h"
 #include "SystemError.h"
 
@@ -14,10 +15,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <utility>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -157,18 +156,6 @@ void putLineBack(int fd, const termios &line, std::int64_t speed) noexcept
 }
 
 // The devices open right now, for the exit handler.
-struct OpenDevices
-{
-    std::mutex mutex;
-    std::vector<SerialDevice *> devices;
-};
-
-OpenDevices &openDevices()
-{
-    static OpenDevices open;
-    return open;
-}
-
 } // namespace
 
 SerialDevice::SerialDevice(const QString &device, const LineSettings &settings,
@@ -207,29 +194,13 @@ SerialDevice::SerialDevice(const QString &device, const LineSettings &settings,
     holdModemLines(dataTerminalReady);
     putBack.dismiss();
 
-    OpenDevices &open = openDevices();
-    static const bool restoredAtExit = std::atexit(&SerialDevice::restoreOpenDevicesAtExit) == 0;
-    Q_UNUSED(restoredAtExit);
-    const std::lock_guard guard(open.mutex);
-    open.devices.push_back(this);
+    OpenDevices::add(this);
 }
 
 SerialDevice::~SerialDevice()
 {
-    {
-        OpenDevices &open = openDevices();
-        const std::lock_guard guard(open.mutex);
-        std::erase(open.devices, this);
-    }
+    OpenDevices::remove(this);
     restore();
-}
-
-void SerialDevice::restoreOpenDevicesAtExit()
-{
-    OpenDevices &open = openDevices();
-    const std::lock_guard guard(open.mutex);
-    for (SerialDevice *device : open.devices)
-        device->restore();
 }
 
 void SerialDevice::restore() noexcept

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceLock.h"
+#include "ExitList.h"
 #include "LineSettings.h"
 #include "UniqueFd.h"
 
@@ -71,7 +72,8 @@ private:
     // Puts the device back as it was found: its settings, exclusive mode
     // left, the lock removed. Once only; allocates nothing.
     void restore() noexcept;
-    static void restoreOpenDevicesAtExit();
+    using OpenDevices = ExitList<SerialDevice, &SerialDevice::restore>;
+    friend OpenDevices;
 
     QString m_path;
     DeviceLock m_lock;
