@@ -1,3 +1,4 @@
+#include "FailingAllocation.h"
 #include "TextValue.h"
 
 #include <gtest/gtest.h>
@@ -8,34 +9,6 @@
 #include <random>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// Allocations through operator new left before one fails, on this thread;
-// none fails while negative.
-thread_local long allocationsBeforeFailure = -1;
-
-void *allocate(std::size_t size)
-{
-    if (allocationsBeforeFailure >= 0 && allocationsBeforeFailure-- == 0)
-        throw std::bad_alloc();
-    if (void *memory = std::malloc(size == 0 ? 1 : size))
-        return memory;
-    throw std::bad_alloc();
-}
-
-} // namespace
-
-void *operator new(std::size_t size) { return allocate(size); }
-void *operator new[](std::size_t size) { return allocate(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return std::malloc(size == 0 ? 1 : size); }
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return std::malloc(size == 0 ? 1 : size); }
-void operator delete(void *memory) noexcept { std::free(memory); }
-void operator delete[](void *memory) noexcept { std::free(memory); }
-void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void *memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
-void operator delete[](void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
 
 namespace {
 
@@ -121,14 +94,9 @@ TEST(TextValueTest, AJoinThatFailsLeavesTheValueToJoinToExactly)
 {
     for (long failing = 0;; ++failing) {
         const TextValue text = TextValue() + u"abc"_s;
-        allocationsBeforeFailure = failing;
-        try {
-            const TextValue joined = text + u"DEF"_s;
-            allocationsBeforeFailure = -1;
+        if (FailingAllocation::attempt(failing, [&text] { const TextValue joined = text + u"DEF"_s; })) {
             ASSERT_GT(failing, 0) << "no allocation to fail";
             break;
-        } catch (const std::bad_alloc &) {
-            allocationsBeforeFailure = -1;
         }
         EXPECT_EQ(text.toString(), u"abc"_s) << "allocation " << failing;
         EXPECT_EQ((text + u"xyz"_s).toString(), u"abcxyz"_s) << "allocation " << failing;
